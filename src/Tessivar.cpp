@@ -15,5 +15,6 @@ int main(int, char**) {
     print_startup();
     system_state state;
     int previous_mode = MODE_NONE;
-    for (;;) sleep(static_cast<unsigned>(run_cycle(&state, &previous_mode)));
+    for (;;)
+        sleep(static_cast<unsigned>(run_cycle(&state, &previous_mode)));
 }

@@ -14,7 +14,8 @@ void get_system_state(system_state* state) {
     // Read to the end even once both facts are known, so the child never blocks on a full pipe.
     dump_sections sections = {0, 0};
     char line[LINE_SIZE];
-    while (fgets(line, sizeof line, dump)) scan_dump_line(&sections, state, line);
+    while (fgets(line, sizeof line, dump))
+        scan_dump_line(&sections, state, line);
     pclose(dump);
 
     if (state->screen_state == -1) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -49,8 +48,7 @@ protected:
 
 TEST_F(CycleTest, FirstCycleAlwaysAppliesAMode) {
     cycle(kLauncherOn);
-    EXPECT_EQ(output_.out,
-              change(0, 2, 1, "com.android.launcher") + executing("balanced"));
+    EXPECT_EQ(output_.out, change(0, 2, 1, "com.android.launcher") + executing("balanced"));
     EXPECT_EQ(output_.err, "");
     EXPECT_EQ(delay_, SCREEN_ON_DELAY);
     EXPECT_EQ(previous_, MODE_BALANCED);
@@ -65,13 +63,11 @@ TEST_F(CycleTest, FollowsGameScreenOffAndBack) {
         const char* launch;  // nullptr: nothing may be launched
     };
     const Step steps[] = {
-        {kGameOn, change(0, 1, 1, "com.example.game") + executing("performance"), 5,
-         "performance"},
+        {kGameOn, change(0, 1, 1, "com.example.game") + executing("performance"), 5, "performance"},
         {kGameOn, "", 5, nullptr},
         {kGameOff, change(1, 2, 0, "<none>") + executing("balanced"), 10, "balanced"},
         {kGameOff, "", 10, nullptr},
-        {kGameOn, change(2, 1, 1, "com.example.game") + executing("performance"), 5,
-         "performance"},
+        {kGameOn, change(2, 1, 1, "com.example.game") + executing("performance"), 5, "performance"},
         {kLauncherOn, change(1, 2, 1, "com.android.launcher") + executing("balanced"), 5,
          "balanced"},
         {kLauncherOn, "", 5, nullptr},

@@ -1,6 +1,5 @@
 // The built program itself, started as a module's service script would start it.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,13 +20,14 @@ protected:
     void start(const char* binary) {
         std::vector<std::string> args;
         std::stringstream emulator(EMULATOR);
-        for (std::string part; std::getline(emulator, part, ';');) {
+        for (std::string part; std::getline(emulator, part, '|');) {
             if (!part.empty()) args.push_back(part);
         }
         args.push_back(binary);
         args.push_back("--ignored");
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
 
         int fds[2];
@@ -85,8 +85,7 @@ TEST_F(DaemonTest, PrintsItsConfigurationAndAppliesTheFirstMode) {
         "  mCurrentFocus=Window{41b37570 u0 com.example.game/com.example.game.MainActivity}\n");
     start(SANDBOXED_DAEMON);
     expect_startup(sandbox::module_dir());
-    EXPECT_EQ(next_line(),
-              "State change detected: 0 -> 1. Screen: 1, Focus: 'com.example.game'");
+    EXPECT_EQ(next_line(), "State change detected: 0 -> 1. Screen: 1, Focus: 'com.example.game'");
     EXPECT_EQ(next_line(), "Executing: sh " + script_path("performance") + " &");
     EXPECT_EQ(next_launch(), "performance");
 }

@@ -26,7 +26,8 @@ TEST(ScreenStateFromLine, ReadsEitherKey) {
         {"mDreamingLockscreen=false\n", -1},
         {"", -1},
     };
-    for (const auto& c : cases) EXPECT_EQ(screen_state_from_line(c.line), c.expected) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(screen_state_from_line(c.line), c.expected) << c.line;
 }
 
 struct FocusCase {
@@ -47,7 +48,8 @@ TEST(FocusFromLine, TakesTheFirstDottedToken) {
          "com.example.game/.PlayActivity t14}}}\n",
          "com.example.game"},
         {"  mCurrentFocus=Window{5d6a3e1 u0 NotificationShade}\n", ""},
-        {"mCurrentFocus=Window{4f2a1c u0 com.example.game/com.example.game.Main}", "com.example.game"},
+        {"mCurrentFocus=Window{4f2a1c u0 com.example.game/com.example.game.Main}",
+         "com.example.game"},
         // The forms without an id.
         {"mCurrentFocus=Window{com.example.game/com.example.game.Main}", "com.example.game"},
         {"mFocusedApp= com.example.game\n", "com.example.game"},
@@ -143,17 +145,15 @@ TEST(ScanDumpLine, TakesOnlyTheLiveStateOfDisplayZero) {
           "mAwake=true\n"},
          1,
          ""},
-        {"display 00 is display 0",
-         {"  Display: mDisplayId=00\n", "mAwake=true\n"},
-         1,
-         ""},
+        {"display 00 is display 0", {"  Display: mDisplayId=00\n", "mAwake=true\n"}, 1, ""},
         {"empty dump settles nothing", {}, -1, ""},
     };
     for (const auto& c : cases) {
         system_state state;
         reset_system_state(&state);
         dump_sections sections = {0, 0};
-        for (const char* line : c.lines) scan_dump_line(&sections, &state, line);
+        for (const char* line : c.lines)
+            scan_dump_line(&sections, &state, line);
         EXPECT_EQ(state.screen_state, c.screen) << c.name;
         EXPECT_STREQ(state.focused_package, c.package) << c.name;
         EXPECT_EQ(state.focus_found, c.package[0] != '\0') << c.name;

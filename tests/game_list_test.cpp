@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
+#include "game_list.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
-#include "game_list.h"
 #include "sandbox.h"
 
 namespace {
@@ -58,7 +58,8 @@ TEST_F(GameListTest, MatchesWholeEntriesByteForByte) {
 
 TEST_F(GameListTest, FindsTheLastOfManyEntries) {
     std::string list;
-    for (int i = 0; i < 100000; ++i) list += "com.filler.game" + std::to_string(i) + "\n";
+    for (int i = 0; i < 100000; ++i)
+        list += "com.filler.game" + std::to_string(i) + "\n";
     set_game_list(list + "com.example.game\n");
     EXPECT_EQ(is_game_package("com.example.game"), 1);
     EXPECT_EQ(is_game_package("com.filler.game100000"), 0);

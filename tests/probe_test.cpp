@@ -10,7 +10,8 @@ namespace {
 using sandbox::capture;
 using sandbox::set_dump;
 
-const char kNoScreenWarning[] = "Warning: Screen state (mScreenOn/mAwake) not found. Assuming ON.\n";
+const char kNoScreenWarning[] =
+    "Warning: Screen state (mScreenOn/mAwake) not found. Assuming ON.\n";
 
 class ProbeTest : public SandboxTest {
 protected:
@@ -76,8 +77,8 @@ TEST_F(ProbeTest, CommandThatCannotStartLeavesTheStateUndetermined) {
 TEST_F(ProbeTest, LongLinesArriveIn1023CharacterPieces) {
     const std::string pad(1023 - strlen("  "), 'x');
     // The first key starts a new piece and is found; the second is cut in two and is not.
-    set_dump("  " + pad + "mAwake=false\n" + std::string(1020, 'y') + "mCurrentFocus=Window{com.cut/x}\n" +
-             "mFocusedApp= com.whole.line\n");
+    set_dump("  " + pad + "mAwake=false\n" + std::string(1020, 'y') +
+             "mCurrentFocus=Window{com.cut/x}\n" + "mFocusedApp= com.whole.line\n");
     const system_state state = probe();
     EXPECT_EQ(state.screen_state, 0);
     EXPECT_STREQ(state.focused_package, "com.whole.line");

@@ -16,8 +16,12 @@ namespace fs = std::filesystem;
 
 namespace sandbox {
 
-std::string root() { return SANDBOX_ROOT; }
-std::string module_dir() { return root() + "/Drovenmarke"; }
+std::string root() {
+    return SANDBOX_ROOT;
+}
+std::string module_dir() {
+    return root() + "/Drovenmarke";
+}
 
 void write_file(const std::string& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -32,9 +36,15 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
-void set_dump(const std::string& text) { write_file(root() + "/dump.txt", text); }
-std::string dumpsys_calls() { return read_file(root() + "/dumpsys.calls"); }
-void set_game_list(const std::string& text) { write_file(module_dir() + "/game.txt", text); }
+void set_dump(const std::string& text) {
+    write_file(root() + "/dump.txt", text);
+}
+std::string dumpsys_calls() {
+    return read_file(root() + "/dumpsys.calls");
+}
+void set_game_list(const std::string& text) {
+    write_file(module_dir() + "/game.txt", text);
+}
 
 Output capture(const std::function<void()>& fn) {
     fflush(stdout);
@@ -58,7 +68,8 @@ Output capture(const std::function<void()>& fn) {
         rewind(file);
         char buf[4096];
         size_t n;
-        while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+        while ((n = fread(buf, 1, sizeof buf, file)) > 0)
+            text.append(buf, n);
         fclose(file);
         return text;
     };

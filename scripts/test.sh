@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and tests the daemon for the host, 64-bit ARM and
+# 32-bit ARM (the ARM builds run under qemu-user). Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+packages=(cmake make g++ clang clang-format googletest libgtest-dev g++-aarch64-linux-gnu
+          g++-arm-linux-gnueabihf qemu-user)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages and not root: install them with apt-get, then run this again." >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+passed=0
+failed=0
+note() { printf '\n== %s\n' "$*"; }
+
+# Runs ctest in a build tree and adds its counts to the totals.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  (cd "$1" && ctest --output-on-failure -j2) | tee "$log" || true
+  local total bad
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+  bad=$(sed -n 's/.*, \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+  if [ -z "$total" ]; then
+    echo "ctest in $1 did not finish" >&2
+    failed=$((failed + 1))
+  else
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  rm -f "$log"
+}
+
+# Builds a tree with -Werror; a build failure counts as a failed test.
+build() {
+  local dir=$1
+  shift
+  note "build $dir"
+  if cmake -S "$root" -B "$dir" -DTESSIVAR_WERROR=ON "$@" >/dev/null &&
+     cmake --build "$dir" -j2 >"$dir.build.log" 2>&1; then
+    return 0
+  fi
+  cat "$dir.build.log" >&2 || true
+  failed=$((failed + 1))
+  return 1
+}
+
+note "format"
+if git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
+mkdir -p build
+# The daemon alone with clang: warning-free, and configurable without any test framework.
+if build build/clang -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++; then
+  passed=$((passed + 1))
+fi
+
+build build/host && run_ctest build/host
+build build/aarch64 --toolchain "$root/cmake/aarch64-linux-gnu.cmake" && run_ctest build/aarch64
+build build/armhf --toolchain "$root/cmake/arm-linux-gnueabihf.cmake" && run_ctest build/armhf
+
+echo
+echo "total: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
