@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(cmake make g++ clang clang-format googletest libgtest-dev g++-aarch64-linux-gnu
-          g++-arm-linux-gnueabihf qemu-user)
+          g++-arm-linux-gnueabihf qemu-user shellcheck mksh busybox zip unzip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -73,6 +73,25 @@ fi
 build build/host && run_ctest build/host
 build build/aarch64 --toolchain "$root/cmake/aarch64-linux-gnu.cmake" && run_ctest build/aarch64
 build build/armhf --toolchain "$root/cmake/arm-linux-gnueabihf.cmake" && run_ctest build/armhf
+
+# The module's scripts and zip; the ARM builds stand in for the Android binaries.
+note "module"
+bins=build/module-bins
+mkdir -p "$bins/arm64-v8a" "$bins/armeabi-v7a"
+if cp build/aarch64/Tessivar "$bins/arm64-v8a/" && cp build/armhf/Tessivar "$bins/armeabi-v7a/"; then
+  log=$(mktemp)
+  bash tests/module_test.sh "$bins" | tee "$log" || true
+  counts=$(sed -n 's/^module tests: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")
+  rm -f "$log"
+  if [ -n "$counts" ]; then
+    passed=$((passed + ${counts% *}))
+    failed=$((failed + ${counts#* }))
+  else
+    failed=$((failed + 1))
+  fi
+else
+  failed=$((failed + 1))
+fi
 
 echo
 echo "total: $passed passed, $failed failed"

@@ -1,0 +1,29 @@
+# Sourced by the root manager's installer after it has unpacked the zip into MODPATH; it gives
+# ARCH, API, ui_print, abort and set_perm. Never exit here: abort stops the installation.
+
+if [ "$API" -lt 21 ]; then
+  abort "! Tessivar needs Android 5.0 (API 21) or later; this device has API $API."
+fi
+
+case $ARCH in
+  arm64) abi=arm64-v8a ;;
+  arm) abi=armeabi-v7a ;;
+  *) abort "! Tessivar is built for arm64 and arm devices only; this one is $ARCH." ;;
+esac
+
+[ -f "$MODPATH/bin/$abi/Tessivar" ] || abort "! The zip has no bin/$abi/Tessivar."
+ui_print "- Installing Tessivar for $abi"
+mv -f "$MODPATH/bin/$abi/Tessivar" "$MODPATH/Tessivar"
+rm -rf "${MODPATH:?}/bin"
+
+# On an update the installed module still sits beside modules_update/: keep its game list.
+old_game_list=${MODPATH%/*/*}/modules/Drovenmarke/game.txt
+if [ -f "$old_game_list" ]; then
+  cp -f "$old_game_list" "$MODPATH/game.txt"
+  ui_print "- Kept your game list"
+fi
+
+set_perm "$MODPATH/Tessivar" 0 0 0755
+for script in service.sh uninstall.sh Scripts/performance.sh Scripts/balanced.sh; do
+  set_perm "$MODPATH/$script" 0 0 0755
+done

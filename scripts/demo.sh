@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Tessivar's main job on a PC: the daemon runs in the foreground against a sandbox module
+# directory and a fake sysfs tree, while a stand-in dumpsys plays a short scenario in real time
+# (launcher, a listed game, screen off, screen on with another app). About 45 seconds;
+# Ctrl-C ends it at any time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo=$root/build/demo
+module=$demo/Drovenmarke
+device=$demo/device
+
+for tool in cmake g++ make; do
+  command -v "$tool" > /dev/null || { echo "demo.sh needs $tool (./scripts/test.sh installs it)" >&2; exit 1; }
+done
+
+echo "demo: building the daemon for the sandbox module at $module"
+cmake -S "$root" -B "$demo/build" -DBUILD_TESTING=OFF -DTESSIVAR_MODULE_DIR="$module" > /dev/null
+cmake --build "$demo/build" -j2 > /dev/null
+
+rm -rf "$module" "$device" "$demo/bin" "$demo/calls" "$demo/finished"
+mkdir -p "$module" "$demo/bin"
+cp -R "$root/module/Scripts" "$root/module/game.txt" "$module/"
+
+# A device with two CPU clusters and an Adreno GPU; the profile scripts change these files.
+cpu=$device/sys/devices/system/cpu/cpufreq
+gpu=$device/sys/class/kgsl/kgsl-3d0/devfreq
+mkdir -p "$cpu/policy0" "$cpu/policy4" "$gpu"
+echo schedutil > "$cpu/policy0/scaling_governor"
+echo "schedutil performance powersave" > "$cpu/policy0/scaling_available_governors"
+echo schedutil > "$cpu/policy4/scaling_governor"
+echo "schedutil performance" > "$cpu/policy4/scaling_available_governors"
+echo msm-adreno-tz > "$gpu/governor"
+echo "msm-adreno-tz performance powersave" > "$gpu/available_governors"
+export PROFILE_ROOT=$device
+# What service.sh does at boot: record the device's own governors for balanced.sh.
+sh -c '. "$1/Scripts/governors.sh" && record_governors "$1/governors.orig"' sh "$module"
+
+# The stand-in dumpsys: each call is the next scene; it narrates on stderr.
+cat > "$demo/bin/dumpsys" <<STANDIN
+#!/bin/sh
+demo='$demo'
+cpu='$cpu'
+gpu='$gpu'
+STANDIN
+cat >> "$demo/bin/dumpsys" <<'STANDIN'
+n=$(( $(cat "$demo/calls" 2>/dev/null || echo 0) + 1 ))
+echo "$n" > "$demo/calls"
+case $n in
+  1) awake=true; app=com.android.launcher3; scene="the launcher is in front" ;;
+  2|3) awake=true; app=com.tencent.ig; scene="a listed game (com.tencent.ig) is in front" ;;
+  4|5) awake=false; app=com.tencent.ig; scene="the screen is off, the game still focused" ;;
+  *) awake=true; app=com.google.android.youtube; scene="screen on again, an unlisted app in front" ;;
+esac
+[ "$n" -ge 7 ] && touch "$demo/finished"
+echo "" >&2
+echo "[demo $(date +%T)] $scene; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor")" >&2
+cat <<DUMP
+WINDOW MANAGER POLICY STATE (dumpsys window policy)
+    mAwake=$awake mScreenOnEarly=$awake mScreenOnFully=$awake
+WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)
+  Display: mDisplayId=0 rootTasks=3
+    mCurrentFocus=Window{41b37570 u0 $app/$app.MainActivity}
+    mFocusedApp=ActivityRecord{8c1f0b3 u0 $app/.MainActivity t7}
+DUMP
+STANDIN
+chmod 0755 "$demo/bin/dumpsys"
+
+echo "demo: starting $demo/build/Tessivar (Ctrl-C to stop)"
+echo
+PATH=$demo/bin:$PATH "$demo/build/Tessivar" &
+daemon=$!
+trap 'kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null; echo; echo "demo: stopped"' EXIT
+trap 'exit 130' INT TERM
+while kill -0 "$daemon" 2>/dev/null && [ ! -e "$demo/finished" ]; do sleep 1; done
+sleep 1
+echo
+echo "[demo] scenario over; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"), current_profile=$(cat "$module/current_profile")"
