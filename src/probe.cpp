@@ -10,6 +10,10 @@ void get_system_state(system_state* state) {
         perror("Error running dumpsys window command");
         return;
     }
+    // A dump runs to hundreds of KB; bionic's default stream buffer of 1 KiB would take ~300
+    // reads a cycle. Static, not heap; the probe runs on the one thread.
+    static char pipe_buffer[16384];
+    setvbuf(dump, pipe_buffer, _IOFBF, sizeof pipe_buffer);
 
     // Read to the end even once both facts are known, so the child never blocks on a full pipe.
     dump_sections sections = {0, 0};

@@ -1,0 +1,240 @@
+// What one cycle costs: the floor of running and draining the dump command, the probe on the
+// same dump, the game-list lookup, and a whole cycle; then heap allocations and resident memory.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+#include "config.h"
+#include "game_list.h"
+#include "monitor.h"
+#include "window_state.h"
+
+// Counts every malloc-family call made while `g_counting` is set, except those the C library
+// makes inside its own stream functions.
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+extern "C" void __libc_free(void*);
+static long g_allocations = 0;
+static int g_counting = 0;
+static int g_in_libc_stdio = 0;
+static void count() {
+    if (g_counting && !g_in_libc_stdio) ++g_allocations;
+}
+extern "C" void* malloc(size_t n) {
+    count();
+    return __libc_malloc(n);
+}
+extern "C" void* calloc(size_t n, size_t size) {
+    count();
+    return __libc_calloc(n, size);
+}
+extern "C" void* realloc(void* p, size_t n) {
+    count();
+    return __libc_realloc(p, n);
+}
+extern "C" void free(void* p) { __libc_free(p); }
+
+#define WRAP_STDIO(ret, name, params, args)                                  \
+    extern "C" ret name params {                                             \
+        ++g_in_libc_stdio;                                                   \
+        static auto real = reinterpret_cast<ret(*) params>(dlsym(RTLD_NEXT, #name)); \
+        ret result = real args;                                              \
+        --g_in_libc_stdio;                                                   \
+        return result;                                                       \
+    }
+WRAP_STDIO(FILE*, popen, (const char* c, const char* m), (c, m))
+WRAP_STDIO(int, pclose, (FILE * f), (f))
+WRAP_STDIO(FILE*, fopen, (const char* p, const char* m), (p, m))
+WRAP_STDIO(int, fclose, (FILE * f), (f))
+WRAP_STDIO(char*, fgets, (char* s, int n, FILE* f), (s, n, f))
+
+namespace {
+
+const std::string kDir = BENCH_DIR;
+const char kGame[] = "com.bench.game999";
+
+void write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    FILE* f = ::fopen(path.c_str(), "w");
+    if (!f || fwrite(text.data(), 1, text.size(), f) != text.size() || ::fclose(f) != 0) {
+        fprintf(stderr, "cannot write %s\n", path.c_str());
+        exit(1);
+    }
+    chmod(path.c_str(), mode);
+}
+
+// A dump shaped like a phone's: policy, display contents, tokens, and 120 window blocks.
+std::string make_dump(const char* focus) {
+    std::string d;
+    char line[512];
+    auto add = [&](const char* text) { d += text; };
+    add("WINDOW MANAGER POLICY STATE (dumpsys window policy)\n");
+    for (int i = 0; i < 20; ++i) {
+        snprintf(line, sizeof line, "    mPolicySetting%d=%d mLastSystemUiFlags=0x%x\n", i, i, i * 7);
+        add(line);
+    }
+    add("    mAwake=true mScreenOnEarly=true mScreenOnFully=true\n");
+    add("WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n");
+    add("  Display: mDisplayId=0 rootTasks=4\n    init=1080x2400 440dpi cur=1080x2400 app=1080x2274\n");
+    snprintf(line, sizeof line,
+             "  mCurrentFocus=Window{41b37570 u0 %s/%s.MainActivity}\n"
+             "  mFocusedApp=ActivityRecord{8c1f0b3 u0 %s/.MainActivity t42}\n",
+             focus, focus, focus);
+    add(line);
+    add("WINDOW MANAGER WINDOWS (dumpsys window windows)\n");
+    for (int w = 0; w < 120; ++w) {
+        snprintf(line, sizeof line, "  Window #%d Window{%x u0 com.vendor.app%d/.Activity}:\n", w,
+                 0x1a2b3c + w * 977, w);
+        add(line);
+        const int lines = 25 + w % 6;
+        for (int l = 0; l < lines; ++l) {
+            snprintf(line, sizeof line,
+                     "    mDisplayId=0 rootTaskId=%d mSession=Session{%x %d:u0a%d} "
+                     "mAttr%d={(0,0)(fillxfill) ty=BASE_APPLICATION fmt=TRANSLUCENT}\n",
+                     w, 0x5f00 + l, 2000 + w, 10100 + l, l);
+            add(line);
+        }
+    }
+    return d;
+}
+
+void setup() {
+    mkdir(kDir.c_str(), 0755);
+    mkdir((kDir + "/bin").c_str(), 0755);
+    mkdir((kDir + "/Drovenmarke").c_str(), 0755);
+    mkdir((kDir + "/Drovenmarke/Scripts").c_str(), 0755);
+    write_file(kDir + "/dump-game.txt", make_dump(kGame));
+    write_file(kDir + "/dump-launcher.txt", make_dump("com.android.launcher3"));
+    write_file(kDir + "/dump", kDir + "/dump-game.txt");
+    // The stand-in prints the dump named in the file "dump".
+    write_file(kDir + "/bin/dumpsys", "#!/bin/sh\nexec cat \"$(cat '" + kDir + "/dump')\"\n", 0755);
+    std::string list = "# bench games\n";
+    for (int i = 0; i < 1000; ++i) list += "com.bench.game" + std::to_string(i) + "\n";
+    write_file(kDir + "/Drovenmarke/game.txt", list);
+    write_file(kDir + "/Drovenmarke/Scripts/performance.sh", ":\n");
+    write_file(kDir + "/Drovenmarke/Scripts/balanced.sh", ":\n");
+    const std::string path = kDir + "/bin:" + getenv("PATH");
+    setenv("PATH", path.c_str(), 1);
+}
+
+void use_dump(const char* which) { write_file(kDir + "/dump", kDir + "/dump-" + which + ".txt"); }
+
+void BM_Floor(benchmark::State& state) {
+    static char buf[1 << 16];
+    for (auto _ : state) {
+        FILE* p = popen("dumpsys window", "r");
+        size_t total = 0;
+        ssize_t n;
+        while ((n = read(fileno(p), buf, sizeof buf)) > 0) total += static_cast<size_t>(n);
+        pclose(p);
+        benchmark::DoNotOptimize(total);
+    }
+}
+
+void BM_Probe(benchmark::State& state) {
+    system_state s;
+    for (auto _ : state) {
+        get_system_state(&s);
+        benchmark::DoNotOptimize(s.focus_found);
+    }
+}
+
+void BM_GameList(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(is_game_package(kGame));
+}
+
+void BM_Cycle(benchmark::State& state) {
+    system_state s;
+    int previous = MODE_PERFORMANCE;  // unchanged mode: the steady cycle
+    for (auto _ : state) benchmark::DoNotOptimize(run_cycle(&s, &previous));
+}
+
+BENCHMARK(BM_Floor)->Name("floor: popen + drain")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
+BENCHMARK(BM_Probe)->Name("probe: get_system_state")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
+BENCHMARK(BM_GameList)->Name("is_game_package, 1000 entries")->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Cycle)->Name("run_cycle, steady")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
+
+// Keeps the median of each benchmark for the short table printed at the end.
+class Recorder : public benchmark::BenchmarkReporter {
+public:
+    struct Times {
+        double wall_us;
+        double cpu_us;
+    };
+    bool ReportContext(const Context&) override { return true; }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs) {
+            if (run.aggregate_name.empty() || run.aggregate_name == "median") {
+                times[run.run_name.function_name] = {run.GetAdjustedRealTime(),
+                                                     run.GetAdjustedCPUTime()};
+            }
+        }
+    }
+    std::map<std::string, Times> times;
+};
+
+long resident_kib() {
+    long pages_total = 0, pages_resident = 0;
+    FILE* f = ::fopen("/proc/self/statm", "r");
+    if (!f || fscanf(f, "%ld %ld", &pages_total, &pages_resident) != 2) return -1;
+    ::fclose(f);
+    return pages_resident * sysconf(_SC_PAGESIZE) / 1024;
+}
+
+// 1000 cycles alternating a listed game and the launcher, as the daemon's main would run them
+// (without the sleeps): every cycle is a change and launches a script.
+void measure_cycles() {
+    FILE* saved = fdopen(dup(1), "w");
+    if (!freopen("/dev/null", "w", stdout)) return;
+    static char out_buffer[1024];  // as the daemon's main sets it
+    setvbuf(stdout, out_buffer, _IOLBF, sizeof out_buffer);
+    system_state s;
+    int previous = MODE_NONE;
+    long rss10 = 0, rss100 = 0;
+    g_counting = 1;
+    for (int i = 1; i <= 1000; ++i) {
+        g_counting = 0;
+        use_dump(i % 2 ? "game" : "launcher");
+        g_counting = 1;
+        run_cycle(&s, &previous);
+        if (i == 10 || i == 100) {
+            g_counting = 0;
+            (i == 10 ? rss10 : rss100) = resident_kib();
+            g_counting = 1;
+        }
+    }
+    g_counting = 0;
+    const long rss1000 = resident_kib();
+    fprintf(saved, "heap allocations by the daemon's code in 1000 cycles: %ld\n", g_allocations);
+    fprintf(saved, "resident memory after 10 cycles: %ld KiB, after 100: %ld KiB, after 1000: %ld KiB\n",
+            rss10, rss100, rss1000);
+    fclose(saved);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setup();
+    benchmark::Initialize(&argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--cycles") {
+        measure_cycles();
+        return 0;
+    }
+    Recorder recorder;
+    benchmark::RunSpecifiedBenchmarks(&recorder);
+    printf("%-32s %14s %18s\n", "per cycle (median)", "wall us", "cpu us, this proc");
+    for (const auto& [name, t] : recorder.times) {
+        printf("%-32s %14.1f %18.1f\n", name.c_str(), t.wall_us, t.cpu_us);
+    }
+    const double floor = recorder.times["floor: popen + drain"].wall_us;
+    const double probe = recorder.times["probe: get_system_state"].wall_us;
+    if (floor <= 0 || probe <= 0) return 1;
+    printf("probe/floor: %.2f\n", probe / floor);
+    return 0;
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Measures the daemon: size, heap allocations and resident memory over 1000 cycles, then the
+# per-cycle benchmarks. The last line is the probe's time over the floor of running and
+# draining the dump command. Needs cmake, g++ and libbenchmark-dev (test.sh installs them).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/bench
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTESSIVAR_BENCH=ON > /dev/null
+cmake --build "$build" -j2 > /dev/null
+
+strip -o "$build/Tessivar.stripped" "$build/Tessivar"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "stripped size of the host build: $(stat -c %s "$build/Tessivar.stripped") bytes"
+"$build/bench/tessivar_bench" --cycles
+"$build/bench/tessivar_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  "$@"
