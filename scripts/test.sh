@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(cmake make g++ clang clang-format googletest libgtest-dev g++-aarch64-linux-gnu
-          g++-arm-linux-gnueabihf qemu-user shellcheck mksh busybox zip unzip)
+          g++-arm-linux-gnueabihf qemu-user shellcheck mksh busybox zip unzip libclang-rt-14-dev
+          libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -73,6 +74,16 @@ fi
 build build/host && run_ctest build/host
 build build/aarch64 --toolchain "$root/cmake/aarch64-linux-gnu.cmake" && run_ctest build/aarch64
 build build/armhf --toolchain "$root/cmake/arm-linux-gnueabihf.cmake" && run_ctest build/armhf
+
+# The host suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+build build/asan -DTESSIVAR_SANITIZE=ON && run_ctest build/asan
+
+note "fuzz"
+if ./scripts/fuzz.sh 30; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
 
 # The module's scripts and zip; the ARM builds stand in for the Android binaries.
 note "module"
