@@ -39,15 +39,17 @@ extern "C" void* realloc(void* p, size_t n) {
     count();
     return __libc_realloc(p, n);
 }
-extern "C" void free(void* p) { __libc_free(p); }
+extern "C" void free(void* p) {
+    __libc_free(p);
+}
 
-#define WRAP_STDIO(ret, name, params, args)                                  \
-    extern "C" ret name params {                                             \
-        ++g_in_libc_stdio;                                                   \
+#define WRAP_STDIO(ret, name, params, args)                                          \
+    extern "C" ret name params {                                                     \
+        ++g_in_libc_stdio;                                                           \
         static auto real = reinterpret_cast<ret(*) params>(dlsym(RTLD_NEXT, #name)); \
-        ret result = real args;                                              \
-        --g_in_libc_stdio;                                                   \
-        return result;                                                       \
+        ret result = real args;                                                      \
+        --g_in_libc_stdio;                                                           \
+        return result;                                                               \
     }
 WRAP_STDIO(FILE*, popen, (const char* c, const char* m), (c, m))
 WRAP_STDIO(int, pclose, (FILE * f), (f))
@@ -76,12 +78,14 @@ std::string make_dump(const char* focus) {
     auto add = [&](const char* text) { d += text; };
     add("WINDOW MANAGER POLICY STATE (dumpsys window policy)\n");
     for (int i = 0; i < 20; ++i) {
-        snprintf(line, sizeof line, "    mPolicySetting%d=%d mLastSystemUiFlags=0x%x\n", i, i, i * 7);
+        snprintf(line, sizeof line, "    mPolicySetting%d=%d mLastSystemUiFlags=0x%x\n", i, i,
+                 i * 7);
         add(line);
     }
     add("    mAwake=true mScreenOnEarly=true mScreenOnFully=true\n");
     add("WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n");
-    add("  Display: mDisplayId=0 rootTasks=4\n    init=1080x2400 440dpi cur=1080x2400 app=1080x2274\n");
+    add("  Display: mDisplayId=0 rootTasks=4\n    init=1080x2400 440dpi cur=1080x2400 "
+        "app=1080x2274\n");
     snprintf(line, sizeof line,
              "  mCurrentFocus=Window{41b37570 u0 %s/%s.MainActivity}\n"
              "  mFocusedApp=ActivityRecord{8c1f0b3 u0 %s/.MainActivity t42}\n",
@@ -115,7 +119,8 @@ void setup() {
     // The stand-in prints the dump named in the file "dump".
     write_file(kDir + "/bin/dumpsys", "#!/bin/sh\nexec cat \"$(cat '" + kDir + "/dump')\"\n", 0755);
     std::string list = "# bench games\n";
-    for (int i = 0; i < 1000; ++i) list += "com.bench.game" + std::to_string(i) + "\n";
+    for (int i = 0; i < 1000; ++i)
+        list += "com.bench.game" + std::to_string(i) + "\n";
     write_file(kDir + "/Drovenmarke/game.txt", list);
     write_file(kDir + "/Drovenmarke/Scripts/performance.sh", ":\n");
     write_file(kDir + "/Drovenmarke/Scripts/balanced.sh", ":\n");
@@ -123,7 +128,9 @@ void setup() {
     setenv("PATH", path.c_str(), 1);
 }
 
-void use_dump(const char* which) { write_file(kDir + "/dump", kDir + "/dump-" + which + ".txt"); }
+void use_dump(const char* which) {
+    write_file(kDir + "/dump", kDir + "/dump-" + which + ".txt");
+}
 
 void BM_Floor(benchmark::State& state) {
     static char buf[1 << 16];
@@ -131,7 +138,8 @@ void BM_Floor(benchmark::State& state) {
         FILE* p = popen("dumpsys window", "r");
         size_t total = 0;
         ssize_t n;
-        while ((n = read(fileno(p), buf, sizeof buf)) > 0) total += static_cast<size_t>(n);
+        while ((n = read(fileno(p), buf, sizeof buf)) > 0)
+            total += static_cast<size_t>(n);
         pclose(p);
         benchmark::DoNotOptimize(total);
     }
@@ -146,19 +154,36 @@ void BM_Probe(benchmark::State& state) {
 }
 
 void BM_GameList(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(is_game_package(kGame));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(is_game_package(kGame));
 }
 
 void BM_Cycle(benchmark::State& state) {
     system_state s;
     int previous = MODE_PERFORMANCE;  // unchanged mode: the steady cycle
-    for (auto _ : state) benchmark::DoNotOptimize(run_cycle(&s, &previous));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(run_cycle(&s, &previous));
 }
 
-BENCHMARK(BM_Floor)->Name("floor: popen + drain")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
-BENCHMARK(BM_Probe)->Name("probe: get_system_state")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
-BENCHMARK(BM_GameList)->Name("is_game_package, 1000 entries")->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Cycle)->Name("run_cycle, steady")->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
+BENCHMARK(BM_Floor)
+    ->Name("floor: popen + drain")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2);
+BENCHMARK(BM_Probe)
+    ->Name("probe: get_system_state")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2);
+BENCHMARK(BM_GameList)
+    ->Name("is_game_package, 1000 entries")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Cycle)
+    ->Name("run_cycle, steady")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2);
 
 // Keeps the median of each benchmark for the short table printed at the end.
 class Recorder : public benchmark::BenchmarkReporter {
@@ -212,7 +237,8 @@ void measure_cycles() {
     g_counting = 0;
     const long rss1000 = resident_kib();
     fprintf(saved, "heap allocations by the daemon's code in 1000 cycles: %ld\n", g_allocations);
-    fprintf(saved, "resident memory after 10 cycles: %ld KiB, after 100: %ld KiB, after 1000: %ld KiB\n",
+    fprintf(saved,
+            "resident memory after 10 cycles: %ld KiB, after 100: %ld KiB, after 1000: %ld KiB\n",
             rss10, rss100, rss1000);
     fclose(saved);
 }

@@ -66,8 +66,8 @@ else
 fi
 
 mkdir -p build
-# The daemon alone with clang: warning-free, and configurable without any test framework.
-if build build/clang -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++; then
+# The daemon and the benchmarks with clang: warning-free, and configurable without GoogleTest.
+if build build/clang -DBUILD_TESTING=OFF -DTESSIVAR_BENCH=ON -DCMAKE_CXX_COMPILER=clang++; then
   passed=$((passed + 1))
 fi
 
