@@ -8,7 +8,7 @@ int starts_with(const char* line, const char* prefix) {
     return strncmp(line, prefix, strlen(prefix)) == 0;
 }
 
-// The value of the first `key`, searched from its first occurrence on.
+// A key's value in the text from its first occurrence on: 1 for true, 0 for false, else -1.
 int screen_value(const char* from, const char* on, const char* off) {
     if (strstr(from, on)) return 1;
     if (strstr(from, off)) return 0;

@@ -1,6 +1,5 @@
 // The built program itself, started as a module's service script would start it.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,13 +47,7 @@ protected:
     // The next line on the program's stdout, or what arrived of it before the time ran out.
     std::string next_line() {
         std::string line;
-        char c;
-        pollfd ready{out_, POLLIN, 0};
-        while (poll(&ready, 1, 30000) == 1 && read(out_, &c, 1) == 1) {
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line + "<no line end>";
+        return sandbox::read_line(out_, &line) ? line : line + "<no line end>";
     }
 
     void TearDown() override {

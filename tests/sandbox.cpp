@@ -76,6 +76,17 @@ Output capture(const std::function<void()>& fn) {
     return Output{slurp(out), slurp(err)};
 }
 
+bool read_line(int fd, std::string* line) {
+    line->clear();
+    char c;
+    pollfd ready{fd, POLLIN, 0};
+    while (poll(&ready, 1, 30000) == 1 && read(fd, &c, 1) == 1) {
+        if (c == '\n') return true;
+        *line += c;
+    }
+    return false;
+}
+
 int lowest_free_fd() {
     const int fd = dup(0);
     close(fd);
@@ -137,12 +148,5 @@ std::string SandboxTest::script_path(const char* name) const {
 
 std::string SandboxTest::next_launch() {
     std::string name;
-    char c;
-    pollfd ready{launches_fd_, POLLIN, 0};
-    // Generous: under an emulator a shell can take a while to start.
-    while (poll(&ready, 1, 30000) == 1 && read(launches_fd_, &c, 1) == 1) {
-        if (c == '\n') return name;
-        name += c;
-    }
-    return name;
+    return sandbox::read_line(launches_fd_, &name) ? name : "";
 }

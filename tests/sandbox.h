@@ -29,6 +29,10 @@ struct Output {
 // Runs `fn` with standard output and standard error sent to files, and returns both.
 Output capture(const std::function<void()>& fn);
 
+// Reads up to the next '\n' (not kept) into `line`; false when none came within 30 s, the
+// emulated shells and programs of a cross build being slow to start.
+bool read_line(int fd, std::string* line);
+
 // The lowest file descriptor not in use; a leak of one pipe end or file moves it.
 int lowest_free_fd();
 

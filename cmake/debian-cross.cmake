@@ -1,0 +1,11 @@
+# Debian's cross compiler for CROSS_TRIPLE, with its sysroot; the programs it builds run
+# through qemu-user (QEMU), since binfmt is not set up.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_C_COMPILER ${CROSS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${CROSS_TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${CROSS_TRIPLE})
