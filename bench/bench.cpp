@@ -204,12 +204,23 @@ public:
     std::map<std::string, Times> times;
 };
 
-long resident_kib() {
-    long pages_total = 0, pages_resident = 0;
-    FILE* f = ::fopen("/proc/self/statm", "r");
-    if (!f || fscanf(f, "%ld %ld", &pages_total, &pages_resident) != 2) return -1;
+// Resident memory from a walk of the page tables: all of it, and the anonymous part (heap,
+// stack, data) that the process itself could grow.
+struct Resident {
+    long total_kib = -1;
+    long anonymous_kib = -1;
+};
+Resident resident() {
+    Resident r;
+    FILE* f = ::fopen("/proc/self/smaps_rollup", "r");
+    if (!f) return r;
+    char line[256];
+    while (::fgets(line, sizeof line, f)) {
+        sscanf(line, "Rss: %ld kB", &r.total_kib);
+        sscanf(line, "Anonymous: %ld kB", &r.anonymous_kib);
+    }
     ::fclose(f);
-    return pages_resident * sysconf(_SC_PAGESIZE) / 1024;
+    return r;
 }
 
 // 1000 cycles alternating a listed game and the launcher, as the daemon's main would run them
@@ -221,7 +232,7 @@ void measure_cycles() {
     setvbuf(stdout, out_buffer, _IOLBF, sizeof out_buffer);
     system_state s;
     int previous = MODE_NONE;
-    long rss10 = 0, rss100 = 0;
+    Resident after10, after100;
     g_counting = 1;
     for (int i = 1; i <= 1000; ++i) {
         g_counting = 0;
@@ -230,16 +241,18 @@ void measure_cycles() {
         run_cycle(&s, &previous);
         if (i == 10 || i == 100) {
             g_counting = 0;
-            (i == 10 ? rss10 : rss100) = resident_kib();
+            (i == 10 ? after10 : after100) = resident();
             g_counting = 1;
         }
     }
     g_counting = 0;
-    const long rss1000 = resident_kib();
+    const Resident after1000 = resident();
     fprintf(saved, "heap allocations by the daemon's code in 1000 cycles: %ld\n", g_allocations);
-    fprintf(saved,
-            "resident memory after 10 cycles: %ld KiB, after 100: %ld KiB, after 1000: %ld KiB\n",
-            rss10, rss100, rss1000);
+    fprintf(saved, "resident memory (anonymous) after 10 cycles: %ld KiB (%ld KiB), ",
+            after10.total_kib, after10.anonymous_kib);
+    fprintf(saved, "after 100: %ld KiB (%ld KiB), after 1000: %ld KiB (%ld KiB)\n",
+            after100.total_kib, after100.anonymous_kib, after1000.total_kib,
+            after1000.anonymous_kib);
     fclose(saved);
 }
 

@@ -13,5 +13,14 @@ strip -o "$build/Tessivar.stripped" "$build/Tessivar"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "stripped size of the host build: $(stat -c %s "$build/Tessivar.stripped") bytes"
 "$build/bench/tessivar_bench" --cycles
+
+# The daemon itself, a second after its first cycle (the bench's stand-in dumpsys on PATH).
+PATH=$build/bench-sandbox/bin:$PATH "$build/Tessivar" > /dev/null 2>&1 &
+daemon=$!
+sleep 1
+rss=$(awk '/^Rss:/ {print $2}' "/proc/$daemon/smaps_rollup")
+anon=$(awk '/^Anonymous:/ {print $2}' "/proc/$daemon/smaps_rollup")
+kill "$daemon"
+echo "resident memory of the daemon after its first cycle: $rss KiB ($anon KiB anonymous)"
 "$build/bench/tessivar_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   "$@"
