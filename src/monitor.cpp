@@ -14,6 +14,9 @@ void print_startup() {
     printf("Delays: Screen ON=%ds, Screen OFF=%ds\n", SCREEN_ON_DELAY, SCREEN_OFF_DELAY);
 }
 
+namespace {
+
+// The mode a snapshot calls for; empties the package when the screen is off.
 int classify(system_state* state) {
     // -1 (the dump could not be run) counts as on, like 1.
     if (state->screen_state == 0) {
@@ -22,6 +25,8 @@ int classify(system_state* state) {
     }
     return is_game_package(state->focused_package) ? MODE_PERFORMANCE : MODE_BALANCED;
 }
+
+}  // namespace
 
 int run_cycle(system_state* state, int* previous_mode) {
     get_system_state(state);

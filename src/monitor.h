@@ -7,9 +7,6 @@
 // The five lines that announce the fixed configuration.
 void print_startup();
 
-// The mode a snapshot calls for; empties the package when the screen is off.
-int classify(system_state* state);
-
 // One cycle: probe, classify, report and apply a changed mode. Answers the seconds to sleep
 // before the next cycle.
 int run_cycle(system_state* state, int* previous_mode);
