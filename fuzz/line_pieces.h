@@ -24,7 +24,9 @@ void for_each_piece(const uint8_t* data, size_t size, Fn fn) {
     }
 }
 
-#define CHECK(cond) \
-    if (!(cond)) __builtin_trap()
+#define CHECK(cond)                    \
+    do {                               \
+        if (!(cond)) __builtin_trap(); \
+    } while (0)
 
 #endif

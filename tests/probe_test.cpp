@@ -41,7 +41,10 @@ TEST_F(ProbeTest, ReadsARealDeviceDump) {
 }
 
 TEST_F(ProbeTest, AssumesOnWhenNoScreenKeyIsPrinted) {
-    for (const char* dump : {"", "mCurrentFocus=Window{1 u0 com.a.b/.C}\n", "\0\0garbage\n"}) {
+    // The last one hides an mAwake= line behind NUL bytes, where no string search reaches.
+    const std::string dumps[] = {"", "mCurrentFocus=Window{1 u0 com.a.b/.C}\n",
+                                 std::string("\0\0garbage mAwake=false\n", 23)};
+    for (const std::string& dump : dumps) {
         set_dump(dump);
         const system_state state = probe();
         EXPECT_EQ(state.screen_state, 1) << dump;

@@ -30,7 +30,7 @@ available_file() {
 node_name() {
   case $1 in
     */cpufreq/*) printf '%s\n' "${1##*/}" ;;
-    */kgsl/*/devfreq) node=${1%/devfreq}; printf '%s\n' "${node##*/}" ;;
+    */kgsl/*/devfreq) gpu_dir=${1%/devfreq}; printf '%s\n' "${gpu_dir##*/}" ;;
     *) printf '%s\n' "${1##*/}" ;;
   esac
 }
