@@ -1,8 +1,11 @@
 #include "game_list.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "config.h"
 #include "window_state.h"
@@ -16,9 +19,25 @@ const char* game_list_entry(char* line) {
 int is_game_package(const char* package) {
     if (!package || package[0] == '\0') return 0;
 
-    FILE* list = fopen(GAME_LIST_PATH, "r");
+    // Non-blocking, so that a FIFO cannot hold the cycle in open; then only a regular file is
+    // read, since a device such as /dev/zero never ends and a directory has no lines.
+    const int fd = open(GAME_LIST_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, strerror(errno));
+        return 0;
+    }
+    struct stat info;
+    const int stat_ok = fstat(fd, &info) == 0;
+    if (!stat_ok || !S_ISREG(info.st_mode)) {
+        const char* reason = stat_ok ? "not a regular file" : strerror(errno);
+        fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, reason);
+        close(fd);
+        return 0;
+    }
+    FILE* list = fdopen(fd, "r");
     if (!list) {
         fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, strerror(errno));
+        close(fd);
         return 0;
     }
 

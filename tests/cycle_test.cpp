@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -181,6 +184,64 @@ TEST_F(CycleTest, EveryChildIsReapedAndEveryFileClosed) {
     EXPECT_EQ(sandbox::lowest_free_fd(), free_fd);
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child, living or zombie
     EXPECT_EQ(errno, ECHILD);
+}
+
+// A dump command that prints both facts and then never ends, with a background child holding
+// the pipe: the cycle is decided from what came, and both processes are ended.
+TEST_F(CycleTest, DumpThatNeverEndsIsCutOffAtTheDeadline) {
+    const std::string root = sandbox::root();
+    const std::string dumpsys = root + "/bin/dumpsys";
+    sandbox::write_file(dumpsys, "#!/bin/sh\necho $$ > '" + root +
+                                     "/dumpsys.pid'\n"
+                                     "printf '    mAwake=true\\n  mCurrentFocus=Window{1 u0 "
+                                     "com.example.game/x}\\n'\n"
+                                     "sleep 30 &\necho $! > '" +
+                                     root + "/background.pid'\nexec sleep 30\n");
+    chmod(dumpsys.c_str(), 0755);
+    // Orphans come to this process, so that it can tell how they ended.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+
+    cycle("");
+    EXPECT_EQ(output_.out, change(0, 1, 1, "com.example.game") + executing("performance"));
+    EXPECT_EQ(output_.err,
+              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
+              "printed.\n");
+    EXPECT_EQ(next_launch(), "performance");
+    // Killed, not ended by itself 30 s later. Its parent became a sleep that reaps nothing, so
+    // it comes to this process.
+    const pid_t background = std::stoi(sandbox::read_file(root + "/background.pid"));
+    int status = 0;
+    ASSERT_EQ(waitpid(background, &status, 0), background);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    // The command itself was the group leader that the probe reaped, or a child of it.
+    const pid_t command = std::stoi(sandbox::read_file(root + "/dumpsys.pid"));
+    if (waitpid(command, &status, 0) == command) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    }
+    while (waitpid(-1, nullptr, 0) > 0) {  // the launched script
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+
+    // The next cycle starts afresh.
+    SandboxTest::SetUp();
+    cycle(kLauncherOn);
+    EXPECT_EQ(output_.out, change(1, 2, 1, "com.android.launcher") + executing("balanced"));
+    EXPECT_EQ(output_.err, "");
+}
+
+// Cut off before any screen key: the same as output that ended there.
+TEST_F(CycleTest, DumpThatHangsBeforeTheScreenKeyAssumesOn) {
+    const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
+    sandbox::write_file(dumpsys,
+                        "#!/bin/sh\nprintf '  mCurrentFocus=Window{1 u0 com.example.game/x}'\n"
+                        "exec sleep 30\n");
+    chmod(dumpsys.c_str(), 0755);
+    cycle("");
+    EXPECT_EQ(output_.out, change(0, 1, 1, "com.example.game") + executing("performance"));
+    EXPECT_EQ(output_.err,
+              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
+              "printed.\n"
+              "Warning: Screen state (mScreenOn/mAwake) not found. Assuming ON.\n");
 }
 
 }  // namespace

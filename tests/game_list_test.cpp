@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -89,12 +90,33 @@ TEST_F(GameListTest, EmptyOrNullPackageNeverOpensTheList) {
     EXPECT_EQ(output.err, "");
 }
 
-TEST_F(GameListTest, ListThatIsADirectoryAnswersNoAndLeaksNothing) {
+// Neither may hold the cycle: a FIFO would block in open, /dev/zero would never end.
+TEST_F(GameListTest, ListThatIsNoRegularFileIsReportedAndAnswersNo) {
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& path);
+    };
+    const Case cases[] = {
+        {"fifo", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+        {"/dev/zero",
+         [](const std::string& path) { ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0); }},
+        {"directory", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }},
+    };
+    for (const auto& c : cases) {
+        std::remove(list_path().c_str());
+        c.make(list_path());
+        const int free_fd = sandbox::lowest_free_fd();
+        int answer = -1;
+        const auto output = capture([&] { answer = is_game_package("com.example.game"); });
+        EXPECT_EQ(answer, 0) << c.name;
+        EXPECT_EQ(output.err, "Error opening " + list_path() + ": not a regular file\n") << c.name;
+        EXPECT_EQ(sandbox::lowest_free_fd(), free_fd) << c.name;
+    }
+    // A regular file reached through a symlink is still a list.
     std::remove(list_path().c_str());
-    mkdir(list_path().c_str(), 0755);
-    const int free_fd = sandbox::lowest_free_fd();
-    EXPECT_EQ(is_game_package("com.example.game"), 0);
-    EXPECT_EQ(sandbox::lowest_free_fd(), free_fd);
+    sandbox::write_file(list_path() + ".real", "com.example.game\n");
+    ASSERT_EQ(symlink((list_path() + ".real").c_str(), list_path().c_str()), 0);
+    EXPECT_EQ(is_game_package("com.example.game"), 1);
 }
 
 }  // namespace
