@@ -67,11 +67,23 @@ chmod 0755 "$demo/bin/dumpsys"
 
 echo "demo: starting $demo/build/Tessivar (Ctrl-C to stop)"
 echo
-PATH=$demo/bin:$PATH "$demo/build/Tessivar" &
+# In a process group of its own, so that stopping it also stops the dumpsys and scripts it runs.
+PATH=$demo/bin:$PATH setsid "$demo/build/Tessivar" &
 daemon=$!
-trap 'kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null; echo; echo "demo: stopped"' EXIT
-trap 'exit 130' INT TERM
+stop() {
+  local status=$?
+  trap - EXIT INT TERM
+  kill -TERM -- "-$daemon" 2>/dev/null || true
+  wait "$daemon" 2>/dev/null || true
+  echo
+  echo "demo: stopped"
+  exit "$status"
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 while kill -0 "$daemon" 2>/dev/null && [ ! -e "$demo/finished" ]; do sleep 1; done
 sleep 1
 echo
 echo "[demo] scenario over; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"), current_profile=$(cat "$module/current_profile")"
+exit 0

@@ -7,7 +7,7 @@ root=$PWD
 
 packages=(cmake make g++ clang clang-format googletest libgtest-dev g++-aarch64-linux-gnu
           g++-arm-linux-gnueabihf qemu-user shellcheck mksh busybox zip unzip libclang-rt-14-dev
-          libbenchmark-dev)
+          libbenchmark-dev clang-14 lld-14 llvm-14 binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -85,13 +85,40 @@ else
   failed=$((failed + 1))
 fi
 
-# The module's scripts and zip; the ARM builds stand in for the Android binaries.
+# Real Android programs, built with the NDK or with the stand-in beside the repository.
+note "android"
+ndk=${ANDROID_NDK_HOME:-}
+if [ -z "$ndk" ] && [ -d "$root/../shared/android-ndk-standin" ]; then
+  ndk=$(cd "$root/../shared/android-ndk-standin" && pwd)
+fi
+android_bins=
+if [ -z "$ndk" ]; then
+  echo "android: skipped: ANDROID_NDK_HOME is not set and ../shared/android-ndk-standin is not there"
+else
+  android_bins=build/android-bin
+  for abi in arm64-v8a armeabi-v7a; do
+    if ANDROID_NDK_HOME=$ndk cmake --preset "android-$abi" -DTESSIVAR_WERROR=ON > /dev/null &&
+       ANDROID_NDK_HOME=$ndk cmake --build --preset "android-$abi" > "build/android-$abi.build.log" 2>&1 &&
+       ./scripts/elf_check.sh "build/android-$abi/Tessivar" "$abi"; then
+      mkdir -p "$android_bins/$abi"
+      cp "build/android-$abi/Tessivar" "$android_bins/$abi/Tessivar"
+      echo "android $abi: ok, $(stat -c %s "build/android-$abi/Tessivar") bytes stripped"
+      passed=$((passed + 1))
+    else
+      cat "build/android-$abi.build.log" >&2 || true
+      failed=$((failed + 1))
+      android_bins=
+    fi
+  done
+fi
+
+# The module's scripts and zip. The glibc ARM builds are there to be refused by the packager.
 note "module"
-bins=build/module-bins
-mkdir -p "$bins/arm64-v8a" "$bins/armeabi-v7a"
-if cp build/aarch64/Tessivar "$bins/arm64-v8a/" && cp build/armhf/Tessivar "$bins/armeabi-v7a/"; then
+glibc_bins=build/module-bins
+mkdir -p "$glibc_bins/arm64-v8a" "$glibc_bins/armeabi-v7a"
+if cp build/aarch64/Tessivar "$glibc_bins/arm64-v8a/" && cp build/armhf/Tessivar "$glibc_bins/armeabi-v7a/"; then
   log=$(mktemp)
-  bash tests/module_test.sh "$bins" | tee "$log" || true
+  bash tests/module_test.sh "$glibc_bins" $android_bins | tee "$log" || true
   counts=$(sed -n 's/^module tests: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")
   rm -f "$log"
   if [ -n "$counts" ]; then

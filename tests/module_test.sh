@@ -2,10 +2,14 @@
 # Tests of the module: its scripts against a fake sysfs tree under PROFILE_ROOT, run by each
 # POSIX shell a device may have (dash, mksh, BusyBox ash); the installer script with stand-ins
 # for the root manager's; and the zip that package.sh writes.
-# usage: module_test.sh DIR   (DIR holds arm64-v8a/Tessivar and armeabi-v7a/Tessivar to pack)
+# usage: module_test.sh GLIBC_DIR [ANDROID_DIR]
+#   each DIR holds arm64-v8a/Tessivar and armeabi-v7a/Tessivar: GLIBC_DIR Debian's cross builds,
+#   which the packager must refuse, ANDROID_DIR the Android builds it packs (without it the zip
+#   is not tested)
 set -u
 repo=$(cd "$(dirname "$0")/.." && pwd)
-binaries=$(cd "${1:?usage: module_test.sh BINARIES_DIR}" && pwd)
+glibc_binaries=$(cd "${1:?usage: module_test.sh GLIBC_DIR [ANDROID_DIR]}" && pwd)
+binaries=${2:+$(cd "$2" && pwd)}
 work=$(mktemp -d)
 chmod 0755 "$work"
 # Whatever a failing test leaves running is stopped too.
@@ -202,9 +206,10 @@ test_customize() {
 }
 
 test_zip() {
-  local out zip
+  local out zip version stage
+  version=$(sed -n 's/^version=//p' "$repo/module/module.prop")
   out=$("$repo/scripts/package.sh" --binaries "$binaries" --out "$work/dist") || { fail "package.sh failed"; return; }
-  zip=$work/dist/Drovenmarke-$(sed -n 's/^version=//p' "$repo/module/module.prop").zip
+  zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
     "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/governors.sh Scripts/performance.sh bin/arm64-v8a/Tessivar bin/armeabi-v7a/Tessivar customize.sh game.txt module.prop service.sh uninstall.sh "
@@ -213,9 +218,73 @@ test_zip() {
   expect_eq "zip modes" "$modes" \
     "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/governors.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
-  cmp -s <(unzip -p "$zip" bin/arm64-v8a/Tessivar) "$binaries/arm64-v8a/Tessivar" || fail "arm64 binary differs"
+  grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
+  stage=$work/unzipped
+  mkdir -p "$stage" && unzip -q -o "$zip" -d "$stage"
+  for abi in arm64-v8a armeabi-v7a; do
+    out=$("$repo/scripts/elf_check.sh" "$stage/bin/$abi/Tessivar" "$abi") || fail "zip's $abi binary: $out"
+  done
+  cmp -s "$stage/bin/arm64-v8a/Tessivar" "$binaries/arm64-v8a/Tessivar" || fail "arm64 binary differs"
   out=$(env -u ANDROID_NDK_HOME "$repo/scripts/package.sh" --out "$work/none" 2>&1) && fail "package.sh without NDK succeeded"
   expect_eq "no NDK message" "$out" "package.sh: set ANDROID_NDK_HOME to your Android NDK, or pass --binaries DIR."
+}
+
+# Update metadata: one updateJson line in the zip's module.prop, update.json and the changelog
+# beside the zip, version and versionCode from module.prop.
+test_update_metadata() {
+  local dist=$work/update-dist version code
+  version=$(sed -n 's/^version=//p' "$repo/module/module.prop")
+  code=$(sed -n 's/^versionCode=//p' "$repo/module/module.prop")
+  "$repo/scripts/package.sh" --binaries "$binaries" --out "$dist" --update-url https://example.org/tessivar/ > /dev/null ||
+    { fail "package.sh --update-url failed"; return; }
+  expect_eq "updateJson line" "$(unzip -p "$dist/Drovenmarke-$version.zip" module.prop | grep updateJson)" \
+    "updateJson=https://example.org/tessivar/update.json"
+  expect_eq "update.json" "$(command node -e 'const j = require(process.argv[1]); console.log(j.version, j.versionCode, j.zipUrl, j.changelog)' "$dist/update.json")" \
+    "$version $code https://example.org/tessivar/Drovenmarke-$version.zip https://example.org/tessivar/CHANGELOG.md"
+  cmp -s "$dist/CHANGELOG.md" "$repo/CHANGELOG.md" || fail "changelog not copied beside the zip"
+  local out
+  out=$("$repo/scripts/package.sh" --binaries "$binaries" --out "$work/bad-url" --update-url 'https://x/"a' 2>&1) &&
+    fail "a URL with a quote was accepted"
+  [ -e "$work/bad-url" ] && fail "a zip was written for a bad URL: $out"
+}
+
+# Debian's glibc builds run under qemu but never on a phone: refused with one line, no zip.
+test_package_refuses_glibc() {
+  local out
+  out=$("$repo/scripts/package.sh" --binaries "$glibc_binaries" --out "$work/refused" 2>&1) &&
+    fail "package.sh packed glibc binaries"
+  expect_eq "refusal" "$out" \
+    "package.sh: refusing $glibc_binaries/arm64-v8a/Tessivar: interpreter is /lib/ld-linux-aarch64.so.1, arm64-v8a needs /system/bin/linker64"
+  [ -e "$work/refused" ] && fail "a zip was written for refused binaries"
+  # The checker's other refusals, one line each.
+  out=$("$repo/scripts/elf_check.sh" "$glibc_binaries/armeabi-v7a/Tessivar" arm64-v8a) && fail "ARM passed as AArch64"
+  expect_eq "wrong machine" "$out" "$glibc_binaries/armeabi-v7a/Tessivar: machine is ARM, arm64-v8a needs AArch64"
+  out=$("$repo/scripts/elf_check.sh" "$repo/module/service.sh" arm64-v8a) && fail "a script passed"
+  expect_eq "not ELF" "$out" "$repo/module/service.sh: not an ELF file"
+}
+
+# The demo plays its scenario and exits 0, or exits 130 on Ctrl-C; either way it stops the
+# daemon and prints its closing line.
+demo_daemons() { pgrep -f "$repo/build/demo/build/Tessivar" > /dev/null; }
+test_demo() {
+  local log=$work/demo.log status
+  timeout 180 "$repo/scripts/demo.sh" > "$log" 2>&1
+  status=$?
+  expect_eq "demo status" "$status" 0
+  grep -q '^\[demo\] scenario over' "$log" || fail "no closing scenario line"
+  expect_eq "demo last line" "$(tail -n 1 "$log")" "demo: stopped"
+  demo_daemons && fail "the daemon outlived the demo"
+
+  # A shell's background job starts with SIGINT ignored; a terminal's Ctrl-C does not.
+  env --default-signal=INT "$repo/scripts/demo.sh" > "$log" 2>&1 &
+  local demo=$! i
+  for i in $(seq 300); do grep -q "^State change detected" "$log" && break; sleep 0.1; done
+  kill -INT "$demo"
+  wait "$demo"
+  status=$?
+  expect_eq "demo status on Ctrl-C" "$status" 130
+  expect_eq "demo last line on Ctrl-C" "$(tail -n 1 "$log")" "demo: stopped"
+  demo_daemons && fail "the daemon outlived the interrupted demo"
 }
 
 run_test test_shellcheck
@@ -231,7 +300,14 @@ for shell in dash mksh "busybox ash"; do
   run_test test_profiles_without_nodes "$name"
   run_test test_customize "$name"
 done
-run_test test_zip
+run_test test_package_refuses_glibc
+run_test test_demo
+if [ -n "$binaries" ]; then
+  run_test test_zip
+  run_test test_update_metadata
+else
+  echo "skipping the zip tests: no Android binaries were given"
+fi
 
 echo "module tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

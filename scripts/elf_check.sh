@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Checks that a program is what a phone of the given ABI can run: the right machine, a PIE
+# (ET_DYN with an interpreter), Android's own linker, and no library beyond libc, libdl and libm.
+#   elf_check.sh FILE ABI     ABI is arm64-v8a or armeabi-v7a
+# Prints nothing and exits 0 when it is; otherwise prints one line, "FILE: what is wrong", and
+# exits 1.
+set -euo pipefail
+file=${1:?usage: elf_check.sh FILE ABI}
+abi=${2:?usage: elf_check.sh FILE ABI}
+
+case $abi in
+  arm64-v8a) machine=AArch64 linker=/system/bin/linker64 ;;
+  armeabi-v7a) machine=ARM linker=/system/bin/linker ;;
+  *) echo "$file: unknown ABI $abi (arm64-v8a or armeabi-v7a)"; exit 1 ;;
+esac
+bad() { echo "$file: $*"; exit 1; }
+
+[ -f "$file" ] || bad "no such file"
+readelf=$(command -v readelf || command -v llvm-readelf-14 || true)
+[ -n "$readelf" ] || bad "cannot be checked: neither readelf nor llvm-readelf-14 is installed"
+headers=$(LC_ALL=C "$readelf" -h -l -d -W "$file" 2>/dev/null) || bad "not an ELF file"
+[ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || bad "not an ELF file"
+
+found=$(sed -n 's/^ *Machine: *//p' <<<"$headers")
+[ "$found" = "$machine" ] || bad "machine is ${found:-unknown}, $abi needs $machine"
+type=$(sed -n 's/^ *Type: *\([A-Z]*\).*/\1/p' <<<"$headers")
+[ "$type" = DYN ] || bad "type is ${type:-unknown}, not a position-independent executable (DYN)"
+interp=$(sed -n 's/.*\[Requesting program interpreter: \(.*\)\]$/\1/p' <<<"$headers")
+[ -n "$interp" ] || bad "has no interpreter: a shared library, not a position-independent executable"
+[ "$interp" = "$linker" ] || bad "interpreter is $interp, $abi needs $linker"
+while read -r lib; do
+  case $lib in
+    libc.so | libdl.so | libm.so) ;;
+    *) bad "needs $lib; only libc.so, libdl.so and libm.so are allowed" ;;
+  esac
+done < <(sed -n 's/.*(NEEDED).*Shared library: \[\(.*\)\]$/\1/p' <<<"$headers")
