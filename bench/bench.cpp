@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +56,7 @@ extern "C" void free(void* p) {
 WRAP_STDIO(FILE*, popen, (const char* c, const char* m), (c, m))
 WRAP_STDIO(int, pclose, (FILE * f), (f))
 WRAP_STDIO(FILE*, fopen, (const char* p, const char* m), (p, m))
+WRAP_STDIO(FILE*, fdopen, (int fd, const char* m), (fd, m))
 WRAP_STDIO(int, fclose, (FILE * f), (f))
 WRAP_STDIO(char*, fgets, (char* s, int n, FILE* f), (s, n, f))
 
@@ -71,11 +74,18 @@ void write_file(const std::string& path, const std::string& text, mode_t mode = 
     chmod(path.c_str(), mode);
 }
 
-// A dump shaped like a phone's: policy, display contents, tokens, and 120 window blocks.
-std::string make_dump(const char* focus) {
+// A dump shaped like a phone's: policy, display contents, and 120 window blocks, about 300 KB.
+// Android 10 and later print the focus in the display section, before the windows; Android 5-9
+// print it only after the window list.
+std::string make_dump(const char* focus, bool focus_last) {
     std::string d;
     char line[512];
     auto add = [&](const char* text) { d += text; };
+    char focus_lines[512];
+    snprintf(focus_lines, sizeof focus_lines,
+             "  mCurrentFocus=Window{41b37570 u0 %s/%s.MainActivity}\n"
+             "  mFocusedApp=ActivityRecord{8c1f0b3 u0 %s/.MainActivity t42}\n",
+             focus, focus, focus);
     add("WINDOW MANAGER POLICY STATE (dumpsys window policy)\n");
     for (int i = 0; i < 20; ++i) {
         snprintf(line, sizeof line, "    mPolicySetting%d=%d mLastSystemUiFlags=0x%x\n", i, i,
@@ -86,11 +96,7 @@ std::string make_dump(const char* focus) {
     add("WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n");
     add("  Display: mDisplayId=0 rootTasks=4\n    init=1080x2400 440dpi cur=1080x2400 "
         "app=1080x2274\n");
-    snprintf(line, sizeof line,
-             "  mCurrentFocus=Window{41b37570 u0 %s/%s.MainActivity}\n"
-             "  mFocusedApp=ActivityRecord{8c1f0b3 u0 %s/.MainActivity t42}\n",
-             focus, focus, focus);
-    add(line);
+    if (!focus_last) add(focus_lines);
     add("WINDOW MANAGER WINDOWS (dumpsys window windows)\n");
     for (int w = 0; w < 120; ++w) {
         snprintf(line, sizeof line, "  Window #%d Window{%x u0 com.vendor.app%d/.Activity}:\n", w,
@@ -105,6 +111,7 @@ std::string make_dump(const char* focus) {
             add(line);
         }
     }
+    if (focus_last) add(focus_lines);
     return d;
 }
 
@@ -113,8 +120,10 @@ void setup() {
     mkdir((kDir + "/bin").c_str(), 0755);
     mkdir((kDir + "/Drovenmarke").c_str(), 0755);
     mkdir((kDir + "/Drovenmarke/Scripts").c_str(), 0755);
-    write_file(kDir + "/dump-game.txt", make_dump(kGame));
-    write_file(kDir + "/dump-launcher.txt", make_dump("com.android.launcher3"));
+    write_file(kDir + "/dump-game.txt", make_dump(kGame, false));
+    write_file(kDir + "/dump-launcher.txt", make_dump("com.android.launcher3", false));
+    write_file(kDir + "/dump-early.txt", make_dump(kGame, false));
+    write_file(kDir + "/dump-last.txt", make_dump(kGame, true));
     write_file(kDir + "/dump", kDir + "/dump-game.txt");
     // The stand-in prints the dump named in the file "dump".
     write_file(kDir + "/bin/dumpsys", "#!/bin/sh\nexec cat \"$(cat '" + kDir + "/dump')\"\n", 0755);
@@ -132,8 +141,26 @@ void use_dump(const char* which) {
     write_file(kDir + "/dump", kDir + "/dump-" + which + ".txt");
 }
 
+double cpu_seconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+const char* const kPlacements[] = {"early", "last"};
+
+// The CPU time of this process (user + system, from getrusage) per iteration, in us.
+void report_cpu(benchmark::State& state, double cpu_start) {
+    state.counters["cpu_us"] =
+        benchmark::Counter((cpu_seconds() - cpu_start) * 1e6, benchmark::Counter::kAvgIterations);
+}
+
+// What any reader pays: start the dump command and drain its output with 64 KiB reads.
 void BM_Floor(benchmark::State& state) {
+    use_dump(kPlacements[state.range(0)]);
     static char buf[1 << 16];
+    const double cpu_start = cpu_seconds();
     for (auto _ : state) {
         FILE* p = popen("dumpsys window", "r");
         size_t total = 0;
@@ -143,14 +170,19 @@ void BM_Floor(benchmark::State& state) {
         pclose(p);
         benchmark::DoNotOptimize(total);
     }
+    report_cpu(state, cpu_start);
 }
 
 void BM_Probe(benchmark::State& state) {
+    use_dump(kPlacements[state.range(0)]);
     system_state s;
+    const double cpu_start = cpu_seconds();
     for (auto _ : state) {
         get_system_state(&s);
         benchmark::DoNotOptimize(s.focus_found);
     }
+    report_cpu(state, cpu_start);
+    if (strcmp(s.focused_package, kGame) != 0) state.SkipWithError("the probe missed the focus");
 }
 
 void BM_GameList(benchmark::State& state) {
@@ -159,19 +191,26 @@ void BM_GameList(benchmark::State& state) {
 }
 
 void BM_Cycle(benchmark::State& state) {
+    use_dump("early");
     system_state s;
     int previous = MODE_PERFORMANCE;  // unchanged mode: the steady cycle
+    const double cpu_start = cpu_seconds();
     for (auto _ : state)
         benchmark::DoNotOptimize(run_cycle(&s, &previous));
+    report_cpu(state, cpu_start);
 }
 
 BENCHMARK(BM_Floor)
     ->Name("floor: popen + drain")
+    ->Arg(0)
+    ->Arg(1)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(2);
 BENCHMARK(BM_Probe)
     ->Name("probe: get_system_state")
+    ->Arg(0)
+    ->Arg(1)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(2);
@@ -196,8 +235,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
             if (run.aggregate_name.empty() || run.aggregate_name == "median") {
-                times[run.run_name.function_name] = {run.GetAdjustedRealTime(),
-                                                     run.GetAdjustedCPUTime()};
+                auto cpu = run.counters.find("cpu_us");
+                times[run.run_name.function_name + "/" + run.run_name.args] = {
+                    run.GetAdjustedRealTime(),
+                    cpu == run.counters.end() ? run.GetAdjustedCPUTime() : cpu->second.value};
             }
         }
     }
@@ -267,13 +308,30 @@ int main(int argc, char** argv) {
     }
     Recorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
-    printf("%-32s %14s %18s\n", "per cycle (median)", "wall us", "cpu us, this proc");
+    printf("%-40s %12s %22s\n", "per cycle (median of 3)", "wall us", "cpu us (getrusage)");
     for (const auto& [name, t] : recorder.times) {
-        printf("%-32s %14.1f %18.1f\n", name.c_str(), t.wall_us, t.cpu_us);
+        std::string label = name;
+        if (label.size() > 2 && label.compare(label.size() - 2, 2, "/0") == 0)
+            label.replace(label.size() - 2, 2, ", focus early");
+        else if (label.size() > 2 && label.compare(label.size() - 2, 2, "/1") == 0)
+            label.replace(label.size() - 2, 2, ", focus last");
+        else if (!label.empty() && label.back() == '/')
+            label.pop_back();
+        printf("%-40s %12.1f %22.1f\n", label.c_str(), t.wall_us, t.cpu_us);
     }
-    const double floor = recorder.times["floor: popen + drain"].wall_us;
-    const double probe = recorder.times["probe: get_system_state"].wall_us;
-    if (floor <= 0 || probe <= 0) return 1;
-    printf("probe/floor: %.2f\n", probe / floor);
-    return 0;
+    int status = 0;
+    for (const char* which : {"0", "1"}) {
+        const auto floor = recorder.times["floor: popen + drain/" + std::string(which)];
+        const auto probe = recorder.times["probe: get_system_state/" + std::string(which)];
+        if (floor.cpu_us <= 0 || probe.cpu_us <= 0) status = 1;
+        printf("wall probe/floor, focus %s: %.2f\n", which[0] == '0' ? "early" : "last",
+               probe.wall_us / floor.wall_us);
+    }
+    for (const char* which : {"0", "1"}) {
+        const auto floor = recorder.times["floor: popen + drain/" + std::string(which)];
+        const auto probe = recorder.times["probe: get_system_state/" + std::string(which)];
+        printf("cpu probe/floor, focus %s: %.2f\n", which[0] == '0' ? "early" : "last",
+               probe.cpu_us / floor.cpu_us);
+    }
+    return status;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the dump-line and game-list-line logic with libFuzzer (clang, with AddressSanitizer
+# Fuzzes the dump-line and game-list-line logic, and the probe's buffered reading against fgets
+# (a differential target), with libFuzzer (clang, with AddressSanitizer
 # and UndefinedBehaviorSanitizer) for the given seconds per target (default 30).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,15 +11,19 @@ mkdir -p "$out"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root/src")
 clang++ "${flags[@]}" "$root/src/dump_line.cpp" "$root/fuzz/dump_fuzz.cpp" -o "$out/dump_fuzz"
 clang++ "${flags[@]}" "$root/src/game_list.cpp" "$root/fuzz/game_list_fuzz.cpp" -o "$out/game_list_fuzz"
+clang++ "${flags[@]}" "$root/src/dump_line.cpp" "$root/src/dump_scan.cpp" "$root/fuzz/pieces_fuzz.cpp" \
+  -o "$out/pieces_fuzz"
 
 status=0
-for target in dump game_list; do
+for target in dump game_list pieces; do
   corpus=$out/corpus-$target
   mkdir -p "$corpus"
   log=$out/$target.log
   # New inputs go to the build tree's corpus; the repository's seeds are only read.
+  seeds=$root/fuzz/corpus/$target
+  [ -d "$seeds" ] || seeds=$root/fuzz/corpus/dump
   if (cd "$out" && "./${target}_fuzz" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
-        "$corpus" "$root/fuzz/corpus/$target" > "$log" 2>&1); then
+        "$corpus" "$seeds" > "$log" 2>&1); then
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz $target: ${execs:-?} execs in ${seconds} s, no finding"
   else

@@ -22,7 +22,9 @@ int main(int, char**) {
     sigaction(SIGPIPE, &broken_pipe, nullptr);
     // Inherited as ignored, SIGCHLD would let children be reaped behind system's back, which
     // then reports every launch as failed.
-    signal(SIGCHLD, SIG_DFL);
+    struct sigaction child = {};
+    child.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &child, nullptr);
 
     // Line-buffered, so every line is in the log the moment it is printed: the daemon only
     // ever stops by being killed, which would lose a block buffer's contents.

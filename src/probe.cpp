@@ -1,28 +1,50 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <paths.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/time.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "config.h"
-#include "pieces.h"
 #include "window_state.h"
 
 namespace {
 
 // A dump runs to hundreds of KB; one static buffer (not heap, the probe runs on the one thread)
 // takes it in a few large reads. One byte more, to end a piece with a NUL in place.
-constexpr size_t DUMP_BUFFER_SIZE = 16384;
+constexpr size_t DUMP_BUFFER_SIZE = 65536;
 char dump_buffer[DUMP_BUFFER_SIZE + 1];
 
-long long now_ms() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+// The deadline is a timer signal that interrupts the blocking read, so that a read costs one
+// system call, as for any reader. After the deadline the timer repeats, in case its first
+// signal came just before a read began.
+volatile sig_atomic_t deadline_passed = 0;
+void on_deadline(int) {
+    deadline_passed = 1;
+}
+void set_deadline_timer(int ms, int repeat_ms) {
+    itimerval timer = {};
+    timer.it_value.tv_sec = ms / 1000;
+    timer.it_value.tv_usec = ms % 1000 * 1000;
+    timer.it_interval.tv_usec = repeat_ms * 1000;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+void arm_deadline() {
+    static int installed = 0;
+    if (!installed) {
+        struct sigaction action = {};
+        action.sa_handler = on_deadline;  // no SA_RESTART: the read must return
+        sigaction(SIGALRM, &action, nullptr);
+        installed = 1;
+    }
+    deadline_passed = 0;
+    set_deadline_timer(DUMP_DEADLINE_MS, 100);
+}
+void disarm_deadline() {
+    set_deadline_timer(0, 0);
 }
 
 // Starts "dumpsys window" through the shell, as popen would, but in a process group of its own
@@ -54,52 +76,29 @@ pid_t start_dump(int* read_fd) {
     return pid;
 }
 
-// Waits up to `timeout_ms` for input. 1 when there is some (or the end), 0 when the time ran out.
-int wait_readable(int fd, long long timeout_ms) {
-    pollfd ready = {fd, POLLIN, 0};
-    for (;;) {
-        const int n = poll(&ready, 1, static_cast<int>(timeout_ms < 0 ? 0 : timeout_ms));
-        if (n >= 0) return n > 0;
-        if (errno != EINTR) return 1;  // let the read report it
-    }
-}
-
-// Reads the dump to its end or to the deadline, handing each piece to the line logic until both
-// facts are settled, and only draining after that. Answers 1 when the deadline ended it.
-int read_dump(int fd, system_state* state, long long deadline) {
+// Reads the dump to its end or to the deadline, handing it to the line logic until both facts
+// are settled, and only draining it after that. Answers 1 when the deadline ended it.
+int read_dump(int fd, system_state* state) {
     dump_sections sections = {0, 0};
-    size_t start = 0;
-    size_t end = 0;
-    int at_end = 0;
-    int timed_out = 0;
+    size_t kept = 0;  // the start of an unfinished piece, at the front of the buffer
     for (;;) {
-        while (state->screen_state == -1 || !state->focus_found) {
-            const size_t n = next_piece_length(dump_buffer + start, end - start, at_end);
-            if (n == 0) break;
-            char* piece = dump_buffer + start;
-            const char next = piece[n];
-            piece[n] = '\0';
-            scan_dump_line(&sections, state, piece);
-            piece[n] = next;
-            start += n;
+        int at_end = 0;
+        int timed_out = 0;
+        ssize_t got = 0;
+        if (deadline_passed) {
+            at_end = timed_out = 1;  // decided from what came, as if the output ended there
+        } else {
+            got = read(fd, dump_buffer + kept, DUMP_BUFFER_SIZE - kept);
+            if (got < 0 && errno == EINTR) continue;
+            at_end = got <= 0;  // a read error ends the output like its end
+        }
+        const size_t avail = kept + static_cast<size_t>(got > 0 ? got : 0);
+        if (state->screen_state == -1 || !state->focus_found) {
+            const size_t used = scan_dump_chunk(&sections, state, dump_buffer, avail, at_end);
+            kept = avail - used;
+            memmove(dump_buffer, dump_buffer + used, kept);
         }
         if (at_end) return timed_out;
-        if (state->screen_state != -1 && state->focus_found) {
-            start = end = 0;  // settled: nothing later can change them
-        } else if (start > 0) {
-            memmove(dump_buffer, dump_buffer + start, end - start);
-            end -= start;
-            start = 0;
-        }
-        if (!wait_readable(fd, deadline - now_ms())) {
-            at_end = timed_out = 1;
-            continue;
-        }
-        const ssize_t got = read(fd, dump_buffer + end, DUMP_BUFFER_SIZE - end);
-        if (got > 0)
-            end += static_cast<size_t>(got);
-        else if (got == 0 || errno != EINTR)
-            at_end = 1;  // a read error ends the output like its end
     }
 }
 
@@ -108,15 +107,19 @@ int read_dump(int fd, system_state* state, long long deadline) {
 void get_system_state(system_state* state) {
     reset_system_state(state);
 
-    const long long deadline = now_ms() + DUMP_DEADLINE_MS;
+    arm_deadline();
     int fd = -1;
     const pid_t pid = start_dump(&fd);
     if (pid < 0) {
+        const int start_errno = errno;
+        disarm_deadline();
+        errno = start_errno;
         perror("Error running dumpsys window command");
         return;
     }
     // Read to the end even once both facts are known, so the child never blocks on a full pipe.
-    const int timed_out = read_dump(fd, state, deadline);
+    const int timed_out = read_dump(fd, state);
+    disarm_deadline();
     if (timed_out) kill(-pid, SIGKILL);  // the whole group: a background child may hold the pipe
     close(fd);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -2,6 +2,8 @@
 #ifndef TESSIVAR_WINDOW_STATE_H
 #define TESSIVAR_WINDOW_STATE_H
 
+#include <stddef.h>
+
 constexpr int PACKAGE_SIZE = 256;
 constexpr int MAX_PACKAGE_LEN = 254;  // longest token ever stored
 constexpr int LINE_SIZE = 1024;       // dump and game-list lines are read in pieces of 1023
@@ -36,6 +38,13 @@ void reset_system_state(system_state* state);
 
 // Applies one line to the record: screen state while undetermined, focus while not found.
 void scan_dump_line(dump_sections* sections, system_state* state, const char* line);
+
+// Applies the complete pieces of `avail` buffered bytes of the dump (all of them when `at_end`)
+// to the record, with the same result as scan_dump_line on each piece in turn, and answers how
+// many bytes it consumed: all of them once both facts are settled, else up to the start of the
+// unfinished piece, which the caller keeps. `data` needs one writable byte past `avail`.
+size_t scan_dump_chunk(dump_sections* sections, system_state* state, char* data, size_t avail,
+                       int at_end);
 
 // Runs "dumpsys window", reads all of it and refills the record.
 void get_system_state(system_state* state);

@@ -228,6 +228,20 @@ TEST_F(CycleTest, DumpThatNeverEndsIsCutOffAtTheDeadline) {
     EXPECT_EQ(output_.err, "");
 }
 
+// Output that never ends is cut off too, though every read finds something.
+TEST_F(CycleTest, DumpThatNeverStopsPrintingIsCutOffAtTheDeadline) {
+    const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
+    sandbox::write_file(dumpsys,
+                        "#!/bin/sh\nprintf '    mAwake=false\\n'\nexec yes '  filler line'\n");
+    chmod(dumpsys.c_str(), 0755);
+    cycle("");
+    EXPECT_EQ(output_.out, change(0, 2, 0, "<none>") + executing("balanced"));
+    EXPECT_EQ(output_.err,
+              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
+              "printed.\n");
+    EXPECT_EQ(delay_, SCREEN_OFF_DELAY);
+}
+
 // Cut off before any screen key: the same as output that ended there.
 TEST_F(CycleTest, DumpThatHangsBeforeTheScreenKeyAssumesOn) {
     const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
