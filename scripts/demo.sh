@@ -31,9 +31,24 @@ echo schedutil > "$cpu/policy4/scaling_governor"
 echo "schedutil performance" > "$cpu/policy4/scaling_available_governors"
 echo msm-adreno-tz > "$gpu/governor"
 echo "msm-adreno-tz performance powersave" > "$gpu/available_governors"
+# The vendor's tuning of policy0's schedutil, which a switch to performance and back would lose.
+mkdir -p "$cpu/policy0/schedutil" "$demo/defaults/schedutil"
+echo 500 > "$cpu/policy0/schedutil/rate_limit_us"
+echo 1804800 > "$cpu/policy0/schedutil/hispeed_freq"
+echo 1000 > "$demo/defaults/schedutil/rate_limit_us"
+echo 0 > "$demo/defaults/schedutil/hispeed_freq"
 export PROFILE_ROOT=$device
-# What service.sh does at boot: record the device's own governors for balanced.sh.
-sh -c '. "$1/Scripts/governors.sh" && record_governors "$1/governors.orig"' sh "$module"
+# Stands in for the kernel: selecting a governor replaces the old one's tunables directory with
+# the new one's defaults.
+cat > "$demo/bin/kernel" <<HOOK
+#!/bin/sh
+case \$1 in */policy*/scaling_governor) ;; *) exit 0 ;; esac
+rm -rf "\${1%/*}"/*/
+[ -d "$demo/defaults/\$2" ] && cp -R "$demo/defaults/\$2" "\${1%/*}/\$2"
+exit 0
+HOOK
+chmod 0755 "$demo/bin/kernel"
+export PROFILE_KERNEL_HOOK=$demo/bin/kernel
 
 # The stand-in dumpsys: each call is the next scene; it narrates on stderr.
 cat > "$demo/bin/dumpsys" <<STANDIN
@@ -53,7 +68,8 @@ case $n in
 esac
 [ "$n" -ge 7 ] && touch "$demo/finished"
 echo "" >&2
-echo "[demo $(date +%T)] $scene; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor")" >&2
+tunables=$(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" 2>/dev/null | tr '\n' ' ')
+echo "[demo $(date +%T)] $scene; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables (rate_limit_us hispeed_freq): ${tunables:-none}" >&2
 cat <<DUMP
 WINDOW MANAGER POLICY STATE (dumpsys window policy)
     mAwake=$awake mScreenOnEarly=$awake mScreenOnFully=$awake
@@ -85,5 +101,5 @@ trap 'exit 143' TERM
 while kill -0 "$daemon" 2>/dev/null && [ ! -e "$demo/finished" ]; do sleep 1; done
 sleep 1
 echo
-echo "[demo] scenario over; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"), current_profile=$(cat "$module/current_profile")"
+echo "[demo] scenario over; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables: $(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" | tr '\n' ' ')(the vendor's 500 1804800); current_profile=$(cat "$module/current_profile")"
 exit 0

@@ -51,7 +51,8 @@ test_module_prop() {
 }
 
 # A fake device: four CPU policies (one offers no performance governor, one has a read-only
-# governor), an Adreno GPU, and a bus devfreq node that no profile may touch.
+# governor), an Adreno GPU, and a bus devfreq node that no profile may touch. The two boosted
+# policies have governor directories with tunables that the vendor set at boot.
 sys=/sys/devices/system/cpu/cpufreq
 gpu=/sys/class/kgsl/kgsl-3d0/devfreq
 bus=/sys/class/devfreq/soc:qcom,cpubw
@@ -62,13 +63,48 @@ make_device() {
     printf '%s\n' "$3" > "$root$1/$2"
     printf '%s\n' "$5" > "$root$1/$4"
   }
-  node $sys/policy0 scaling_governor interactive scaling_available_governors "interactive performance powersave"
-  node $sys/policy4 scaling_governor schedutil scaling_available_governors "schedutil performance"
+  node $sys/policy0 scaling_governor schedutil scaling_available_governors "schedutil performance powersave"
+  node $sys/policy4 scaling_governor walt scaling_available_governors "walt performance"
   node $sys/policy6 scaling_governor schedutil scaling_available_governors "schedutil powersave"
   node $sys/policy7 scaling_governor walt scaling_available_governors "walt performance"
   node $gpu governor msm-adreno-tz available_governors "msm-adreno-tz performance powersave"
   node $bus governor bw_hwmon available_governors "bw_hwmon performance"
   chmod 0444 "$root$sys/policy7/scaling_governor"
+  mkdir -p "$root$sys/policy0/schedutil" "$root$sys/policy4/walt" "$root$sys/policy0/stats"
+  echo 500 > "$root$sys/policy0/schedutil/rate_limit_us"
+  echo 1804800 > "$root$sys/policy0/schedutil/hispeed_freq"
+  echo "80 1516800:90" > "$root$sys/policy4/walt/target_loads"
+  echo 7 > "$root$sys/policy4/walt/boost"
+  echo 12 > "$root$sys/policy0/stats/total_trans"
+  mkdir -p "$root/proc/sys/kernel/random" "$root/etc"
+  echo "boot-1" > "$root/proc/sys/kernel/random/boot_id"
+  echo "root:x:0:0::/:/bin/sh" > "$root/etc/passwd"
+  # What the kernel brings back when a governor is selected again: its defaults. Its boost
+  # comes back read-only, so restoring it is refused.
+  mkdir -p "$root/defaults/schedutil" "$root/defaults/walt"
+  echo 1000 > "$root/defaults/schedutil/rate_limit_us"
+  echo 0 > "$root/defaults/schedutil/hispeed_freq"
+  echo 90 > "$root/defaults/walt/target_loads"
+  echo 0 > "$root/defaults/walt/boost"
+  chmod 0444 "$root/defaults/walt/boost"
+}
+# The kernel's part on a governor switch: the old governor's directory goes, the new one's comes
+# with defaults.
+make_kernel_hook() {
+  cat > "$work/kernel-hook" <<'HOOK'
+#!/bin/sh
+case $1 in
+  */cpufreq/policy*/scaling_governor) ;;
+  *) exit 0 ;;
+esac
+policy=${1%/*}
+for d in "$policy"/*/; do
+  [ "$d" = "$policy/stats/" ] || rm -rf "$d"
+done
+[ -d "$PROFILE_ROOT/defaults/$2" ] && cp -pR "$PROFILE_ROOT/defaults/$2" "$policy/$2"
+exit 0
+HOOK
+  chmod 0755 "$work/kernel-hook"
 }
 governors() {  # the governor of each node, in a fixed order
   local root=$1
@@ -76,8 +112,15 @@ governors() {  # the governor of each node, in a fixed order
     "$(cat "$root$sys/policy6/scaling_governor")" "$(cat "$root$sys/policy7/scaling_governor")" \
     "$(cat "$root$gpu/governor")" "$(cat "$root$bus/governor")"
 }
-originals="interactive schedutil schedutil walt msm-adreno-tz bw_hwmon "
+tunables() {  # every file under the two tuned policies, with its contents
+  local root=$1 f
+  for f in "$root$sys"/policy0/*/* "$root$sys"/policy4/*/*; do
+    [ -f "$f" ] && printf '%s=%s ' "${f#"$root$sys"/}" "$(cat "$f")"
+  done
+}
+originals="schedutil walt schedutil walt msm-adreno-tz bw_hwmon "
 boosted="performance performance schedutil walt performance bw_hwmon "
+own_tunables="policy0/schedutil/hispeed_freq=1804800 policy0/schedutil/rate_limit_us=500 policy0/stats/total_trans=12 policy4/walt/boost=0 policy4/walt/target_loads=80 1516800:90 "
 
 # A module directory with a stand-in daemon, and a stand-in getprop saying boot has completed.
 make_module() {
@@ -90,74 +133,224 @@ make_module() {
   chmod 0755 "$work/stubs/getprop"
 }
 
-stop_daemon() {
+# Stops a sandbox's supervisor (which takes its daemon along) and waits for it.
+stop_supervisor() {
   local pid
-  pid=$(cat "$1/tessivar.pid" 2>/dev/null) && [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  pid=$(cat "$1/tessivar.pid" 2>/dev/null) || return 0
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  timeout 20 sh -c "while kill -0 $pid 2>/dev/null; do sleep 0.05; done"
   return 0
 }
+# Waits (20 s at most) until the file holds a line matching the pattern N times.
+wait_for() {  # file pattern [count]
+  local i
+  for i in $(seq 400); do
+    [ "$(grep -c -- "$2" "$1" 2>/dev/null)" -ge "${3:-1}" ] && return 0
+    sleep 0.05
+  done
+  fail "no '$2' (x${3:-1}) in $1: $(cat "$1" 2>/dev/null)"
+  return 1
+}
 
-test_profiles() {
-  local shell=$work/shells/$1
-  local dev=$work/$1-dev moddir=$work/$1-module out
+# The command search path the scripts get: under mksh, an Android 5 one, with mksh as sh and no
+# printf, seq or awk binaries; under the other shells, the machine's own.
+shell_path() {
+  if [ "$1" = mksh ]; then
+    local dir=$work/android5-bin tool
+    if [ ! -d "$dir" ]; then
+      mkdir -p "$dir"
+      for tool in cat mv rm mkdir sleep grep cp wc chmod ln ls id env mksh; do
+        ln -s "$(command -v "$tool")" "$dir/$tool"
+      done
+      ln -s "$(command -v mksh)" "$dir/sh"
+    fi
+    echo "$dir"
+  else
+    echo "$PATH"
+  fi
+}
+
+# A sandbox for one shell: device, module, and the environment the scripts run in.
+setup_sandbox() {  # shell-name tag
+  dev=$work/$1-$2-dev moddir=$work/$1-$2-module
   make_device "$dev"
   make_module "$moddir"
+  make_kernel_hook
   [ "$(id -u)" = 0 ] && chown -R 65534:65534 "$dev" "$moddir"
-  export PROFILE_ROOT=$dev
-  local path=$work/stubs:$PATH
+  export PROFILE_ROOT=$dev PROFILE_KERNEL_HOOK=$work/kernel-hook TESSIVAR_FAST_PAUSES=1
+  shell=$work/shells/$1
+  spath=$work/stubs:$(shell_path "$1")
+}
+run_sh() { as_user env PATH="$spath" "$shell" "$@"; }
 
-  # Boot: the governors are recorded before anything changes them, then the daemon starts.
-  as_user env PATH="$path" $shell "$moddir/service.sh"
-  expect_eq "recorded governors" "$(cat "$moddir/governors.orig")" \
-"$sys/policy0/scaling_governor interactive
-$sys/policy4/scaling_governor schedutil
-$sys/policy6/scaling_governor schedutil
-$sys/policy7/scaling_governor walt
-$gpu/governor msm-adreno-tz"
-  local pid
-  pid=$(cat "$moddir/tessivar.pid")
-  kill -0 "$pid" 2>/dev/null || fail "daemon not running after service.sh"
+test_profiles() {
+  local out dev moddir shell spath
+  setup_sandbox "$1" profiles
 
-  out=$(as_user $shell "$moddir/Scripts/performance.sh" 2>&1)
+  # Boot: nothing is recorded yet, and balanced (the first cycle) changes nothing.
+  run_sh "$moddir/service.sh"
+  [ -e "$moddir/snapshot" ] && fail "a snapshot at boot"
+  out=$(run_sh "$moddir/Scripts/balanced.sh" 2>&1)
+  expect_eq "balanced before any game" "$out" "balanced: nothing to restore; nothing changed"
+  expect_eq "governors at boot" "$(governors "$dev")" "$originals"
+
+  # A vendor script retunes after boot; the snapshot, taken right before boosting, has it.
+  echo 2000 > "$dev$sys/policy0/schedutil/rate_limit_us"
+  out=$(run_sh "$moddir/Scripts/performance.sh" 2>&1)
   expect_eq "performance output" "$out" "performance: governor set to performance on: policy0 policy4 kgsl-3d0"
   expect_eq "governors after performance" "$(governors "$dev")" "$boosted"
   expect_eq "current_profile" "$(cat "$moddir/current_profile")" performance
+  local snapshot
+  snapshot=$(cat "$moddir/snapshot")
+  # A second game in a row: boosted again, nothing recorded again.
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  expect_eq "snapshot after a second game" "$(cat "$moddir/snapshot")" "$snapshot"
 
-  # A second start while it runs changes nothing: same daemon, and the record still holds the
-  # boot-time values, not the performance ones.
-  as_user env PATH="$path" $shell "$moddir/service.sh"
-  expect_eq "pid after second start" "$(cat "$moddir/tessivar.pid")" "$pid"
-  grep -q "interactive" "$moddir/governors.orig" || fail "second start re-recorded the governors"
-
-  out=$(as_user $shell "$moddir/Scripts/balanced.sh" 2>&1)
-  expect_eq "balanced output" "$out" "balanced: restored the boot-time governor of 4 node(s)"
+  out=$(run_sh "$moddir/Scripts/balanced.sh" 2>&1)
+  expect_eq "balanced output" "$out" "balanced: restored 7 setting(s) of the device's own, 1 refused"
   expect_eq "governors after balanced" "$(governors "$dev")" "$originals"
+  expect_eq "tunables after balanced" "$(tunables "$dev")" "${own_tunables/rate_limit_us=500/rate_limit_us=2000}"
   expect_eq "current_profile" "$(cat "$moddir/current_profile")" balanced
+  [ -e "$moddir/snapshot" ] && fail "snapshot kept after restoring"
+  out=$(run_sh "$moddir/Scripts/balanced.sh" 2>&1)
+  expect_eq "balanced twice" "$out" "balanced: nothing to restore; nothing changed"
 
-  # After a restart of the daemon the old log is kept beside the new one.
-  stop_daemon "$moddir"
-  timeout 10 sh -c "while kill -0 $pid 2>/dev/null; do :; done" || fail "daemon did not stop"
-  as_user env PATH="$path" $shell "$moddir/service.sh"
-  grep -q "stand-in running" "$moddir/tessivar.log.old" || fail "old log not kept"
-  [ "$(cat "$moddir/tessivar.pid")" != "$pid" ] || fail "daemon not restarted"
-  stop_daemon "$moddir"
+  # A reboot: the snapshot of the old kernel is dropped, not restored.
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  stop_supervisor "$moddir"
+  echo "boot-2" > "$dev/proc/sys/kernel/random/boot_id"
+  echo 333 > "$dev$sys/policy0/scaling_governor"
+  run_sh "$moddir/service.sh"
+  [ -e "$moddir/snapshot" ] && fail "snapshot of an earlier boot kept"
+  out=$(run_sh "$moddir/Scripts/balanced.sh" 2>&1)
+  expect_eq "balanced after reboot" "$out" "balanced: nothing to restore; nothing changed"
+  expect_eq "nothing restored after reboot" "$(cat "$dev$sys/policy0/scaling_governor")" 333
+  stop_supervisor "$moddir"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
 
-  as_user $shell "$moddir/Scripts/performance.sh" > /dev/null
-  as_user $shell "$moddir/uninstall.sh"
-  expect_eq "governors after uninstall" "$(governors "$dev")" "$originals"
+# A hand-edited or corrupt snapshot: only files of the node directories are ever written.
+test_hostile_snapshot() {
+  local out dev moddir shell spath before
+  setup_sandbox "$1" hostile
+  before=$(cd "$dev" && find . -type f | sort | xargs cat | md5sum)
+  printf '%s\n' "B boot-1" "T /etc/passwd pwned" "T $sys/policy0/../../../../../../etc/passwd pwned" \
+    "G ../../../etc/passwd pwned" "T $sys/policy0/schedutil/../../../../../../../etc/passwd pwned" \
+    "T /sys/devices/system/cpu/cpufreq/policy0/schedutil/rate_limit_us \$(touch $work/pwned)" \
+    "garbage line" "T" > "$moddir/snapshot"
+  out=$(run_sh "$moddir/Scripts/balanced.sh" 2>&1)
+  expect_eq "hostile snapshot" "$out" "balanced: restored 1 setting(s) of the device's own, 4 refused"
+  expect_eq "passwd untouched" "$(cat "$dev/etc/passwd")" "root:x:0:0::/:/bin/sh"
+  [ -e "$work/pwned" ] && fail "a value was evaluated"
+  expect_eq "rate limit written as data" "$(cat "$dev$sys/policy0/schedutil/rate_limit_us")" "\$(touch $work/pwned)"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
 
-  # Without a record, balanced leaves everything as it is.
-  rm -f "$moddir/governors.orig"
-  as_user $shell "$moddir/Scripts/performance.sh" > /dev/null
-  out=$(as_user $shell "$moddir/Scripts/balanced.sh" 2>&1)
-  expect_eq "balanced without record" "$out" "balanced: no governors were recorded at boot; nothing changed"
-  expect_eq "governors untouched" "$(governors "$dev")" "$boosted"
-  unset PROFILE_ROOT
+# The manager's switch: while "disable" exists, performance does not boost.
+test_switched_off() {
+  local out dev moddir shell spath
+  setup_sandbox "$1" switch
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  touch "$moddir/disable"
+  out=$(run_sh "$moddir/Scripts/performance.sh" 2>&1)
+  expect_eq "switched off" "$out" "performance: the module is switched off in the root manager; balanced profile kept"
+  expect_eq "restored when switched off" "$(governors "$dev")" "$originals"
+  expect_eq "current_profile when off" "$(cat "$moddir/current_profile")" balanced
+  rm -f "$moddir/disable"
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  expect_eq "boosts again" "$(governors "$dev")" "$boosted"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
+
+# Boosts and restores launched together end as the last one launched. Each is started the way
+# the daemon's shell starts them, straight from one parent in order (a function run in the
+# background would fork again, in no fixed order).
+test_overlap() {
+  local dev moddir shell spath round last user=
+  setup_sandbox "$1" overlap
+  [ "$(id -u)" = 0 ] && user="setpriv --reuid=65534 --regid=65534 --clear-groups --"
+  for round in 1 2 3 4 5 6; do
+    for last in performance balanced performance balanced; do
+      $user env PATH="$spath" "$shell" "$moddir/Scripts/$last.sh" > /dev/null 2>&1 &
+    done
+    if [ $((round % 2)) = 1 ]; then
+      last=performance
+      $user env PATH="$spath" "$shell" "$moddir/Scripts/$last.sh" > /dev/null 2>&1 &
+    fi
+    wait
+    expect_eq "round $round: current_profile" "$(cat "$moddir/current_profile")" "$last"
+    if [ "$last" = balanced ]; then
+      expect_eq "round $round: governors" "$(governors "$dev")" "$originals"
+      expect_eq "round $round: tunables" "$(tunables "$dev")" "$own_tunables"
+    else
+      expect_eq "round $round: governors" "$(governors "$dev")" "$boosted"
+    fi
+  done
+  ls "$moddir" | grep -q '\.new$' && fail "temporary files left: $(ls "$moddir")"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
+
+# The supervisor restarts a daemon that ends, restoring first, with a growing pause; a second
+# service.sh starts nothing; "remove" stops it.
+test_supervisor() {
+  local dev moddir shell spath pid
+  setup_sandbox "$1" supervisor
+  printf '#!/bin/sh\necho started >> "%s"\nexit 3\n' "$moddir/starts" > "$moddir/Tessivar"
+  run_sh "$moddir/service.sh" &
+  run_sh "$moddir/service.sh"
+  wait
+  wait_for "$moddir/tessivar.log" "restarting in 20 s" || return
+  pid=$(cat "$moddir/tessivar.pid")
+  expect_eq "supervisors" "$(pgrep -f "$moddir/Scripts/supervisor.sh" | wc -l)" 1
+  run_sh "$moddir/service.sh"
+  expect_eq "pid after a second start" "$(cat "$moddir/tessivar.pid")" "$pid"
+  local lines
+  lines=$(grep -E '^(supervisor|balanced):' "$moddir/tessivar.log" | head -n 6)
+  expect_eq "restore before each restart" "$lines" "balanced: nothing to restore; nothing changed
+supervisor: Tessivar exited with status 3; balanced profile restored; restarting in 5 s
+balanced: nothing to restore; nothing changed
+supervisor: Tessivar exited with status 3; balanced profile restored; restarting in 10 s
+balanced: nothing to restore; nothing changed
+supervisor: Tessivar exited with status 3; balanced profile restored; restarting in 20 s"
+  touch "$moddir/remove"
+  timeout 20 sh -c "while kill -0 $pid 2>/dev/null; do sleep 0.05; done" || fail "remove did not stop the supervisor"
+  grep -q "^supervisor: the module is to be removed" "$moddir/tessivar.log" || fail "no line for remove"
+  rm -f "$moddir/remove"
+
+  # A daemon that is killed mid-game: the profile comes back and the signal is named.
+  printf '#!/bin/sh\necho $$ > "%s"\nexec sleep 600\n' "$moddir/daemon.pid" > "$moddir/Tessivar"
+  run_sh "$moddir/service.sh"
+  wait_for "$moddir/daemon.pid" . || return
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  kill -9 "$(cat "$moddir/daemon.pid")"
+  wait_for "$moddir/tessivar.log" "Tessivar was killed by signal 9; balanced profile restored; restarting in 5 s" || return
+  expect_eq "governors after the daemon died" "$(governors "$dev")" "$originals"
+  stop_supervisor "$moddir"
+  pgrep -f "sleep 600" > /dev/null && pgrep -fa "sleep 600" | grep -q . && kill "$(cat "$moddir/daemon.pid")" 2>/dev/null
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
+
+# The log stays near its limit while the daemon floods it.
+test_log_bound() {
+  local dev moddir shell spath i size max=0
+  setup_sandbox "$1" log
+  printf '#!/bin/sh\nwhile :; do echo "flood flood flood flood flood flood flood flood flood flood"; sleep 0.002; done\n' > "$moddir/Tessivar"
+  TESSIVAR_LOG_LIMIT=16384 run_sh "$moddir/service.sh"
+  for i in $(seq 40); do
+    size=$(wc -c < "$moddir/tessivar.log")
+    [ "$size" -gt "$max" ] && max=$size
+    sleep 0.05
+  done
+  stop_supervisor "$moddir"
+  [ "$max" -le 32768 ] || fail "log grew to $max bytes"
+  [ -s "$moddir/tessivar.log.old" ] || fail "no tessivar.log.old"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
 }
 
 test_profiles_without_nodes() {
   local shell=$work/shells/$1 moddir=$work/$1-bare out
   make_module "$moddir"
-  out=$(PROFILE_ROOT=$work/$1-empty $shell "$moddir/Scripts/performance.sh" 2>&1)
+  out=$(PROFILE_ROOT=$work/$1-empty env PATH="$(shell_path "$1")" $shell "$moddir/Scripts/performance.sh" 2>&1)
   expect_eq "performance on a bare tree" "$out" "performance: governor set to performance on: nothing"
 }
 
@@ -212,11 +405,11 @@ test_zip() {
   zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
-    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/governors.sh Scripts/performance.sh bin/arm64-v8a/Tessivar bin/armeabi-v7a/Tessivar customize.sh game.txt module.prop service.sh uninstall.sh "
+    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/governors.sh Scripts/performance.sh Scripts/supervisor.sh bin/arm64-v8a/Tessivar bin/armeabi-v7a/Tessivar customize.sh game.txt module.prop service.sh uninstall.sh "
   local modes
   modes=$(zipinfo "$zip" | awk '/^[-d]r/ {print $1, $NF}' | sort -k2 | tr '\n' ' ')
   expect_eq "zip modes" "$modes" \
-    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/governors.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh "
+    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/governors.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x Scripts/supervisor.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
   grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
   stage=$work/unzipped
@@ -297,6 +490,11 @@ for shell in dash mksh "busybox ash"; do
   printf '#!/bin/sh\nexec %s "$@"\n' "$shell" > "$work/shells/$name"
   chmod 0755 "$work/shells/$name"
   run_test test_profiles "$name"
+  run_test test_hostile_snapshot "$name"
+  run_test test_switched_off "$name"
+  run_test test_overlap "$name"
+  run_test test_supervisor "$name"
+  run_test test_log_bound "$name"
   run_test test_profiles_without_nodes "$name"
   run_test test_customize "$name"
 done
