@@ -24,6 +24,6 @@ if [ -f "$old_game_list" ]; then
 fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755
-for script in service.sh uninstall.sh Scripts/performance.sh Scripts/balanced.sh Scripts/supervisor.sh; do
+for script in service.sh uninstall.sh action.sh Scripts/performance.sh Scripts/balanced.sh Scripts/supervisor.sh Scripts/games.sh; do
   set_perm "$MODPATH/$script" 0 0 0755
 done

@@ -287,6 +287,14 @@ test_overlap() {
     fi
   done
   ls "$moddir" | grep -q '\.new$' && fail "temporary files left: $(ls "$moddir")"
+  # A script killed while it held the lock does not hold it for ever.
+  local dead
+  sh -c 'exit 0' & dead=$!
+  wait "$dead"
+  mkdir "$moddir/.profile.lock" && echo "$dead" > "$moddir/.profile.lock/pid"
+  [ "$(id -u)" = 0 ] && chown -R 65534:65534 "$moddir/.profile.lock"
+  expect_eq "after a dead owner" "$(timeout 20 $user env PATH="$spath" "$shell" "$moddir/Scripts/performance.sh" 2>&1)" \
+    "performance: governor set to performance on: policy0 policy4 kgsl-3d0"
   unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
 }
 
@@ -352,6 +360,75 @@ test_profiles_without_nodes() {
   make_module "$moddir"
   out=$(PROFILE_ROOT=$work/$1-empty env PATH="$(shell_path "$1")" $shell "$moddir/Scripts/performance.sh" 2>&1)
   expect_eq "performance on a bare tree" "$out" "performance: governor set to performance on: nothing"
+}
+
+# games.sh: a table of lists and operations, with the exact bytes after each. Lists are written
+# with printf escapes; "-" stands for a missing file.
+test_games() {
+  local shell=$work/shells/$1 dir=$work/$1-games out status
+  local spath
+  spath=$(shell_path "$1")
+  mkdir -p "$dir/Scripts"
+  cp "$repo/module/Scripts/"*.sh "$dir/Scripts/"
+  games() { env PATH="$spath" "$shell" "$dir/Scripts/games.sh" "$@"; }
+  local cases=(
+    # list | command | expected list after | expected output
+    '# games\ncom.a.b\n|add com.c.d|# games\ncom.a.b\ncom.c.d\n|added com.c.d'
+    '# games\r\ncom.a.b\r\n|add com.c.d com.e.f|# games\r\ncom.a.b\r\ncom.c.d\r\ncom.e.f\r\n|added com.c.d\nadded com.e.f'
+    'com.a.b|add com.c.d|com.a.b\ncom.c.d\n|added com.c.d'
+    '-|add com.c.d|com.c.d\n|added com.c.d'
+    'com.a.b\ncom.a.b\n|add com.a.b|com.a.b\ncom.a.b\n|games.sh: already listed; nothing changed'
+    '# x\ncom.a.b\n\ncom.c.d\r\ncom.a.b\n#end|remove com.a.b|# x\n\ncom.c.d\r\n#end|removed com.a.b'
+    ' com.a.b \ncom.a.b\n|remove com.a.b| com.a.b \n|removed com.a.b'
+    '\357\273\277com.a.b\r\n com.c.d\t\r\ncom.e.f # fav\r\n# ok\r\nbad..x\r\n|fix|com.a.b\r\ncom.c.d\r\ncom.e.f\r\n# ok\r\nbad..x\r\n|'
+    'com.a.b\n|add com.x;touch|com.a.b\n|games.sh: refusing '"'"'com.x;touch'"'"': not a valid Android package name; nothing changed'
+    'com.a.b\n|add com.ok.one $(id)|com.a.b\n|games.sh: refusing '"'"'$(id)'"'"': not a valid Android package name; nothing changed'
+    'com.a.b\n|remove nodots|com.a.b\n|games.sh: refusing '"'"'nodots'"'"': not a valid Android package name; nothing changed'
+  )
+  local c list cmd after expected
+  for c in "${cases[@]}"; do
+    IFS='|' read -r list cmd after expected <<< "$c"
+    rm -f "$dir/game.txt"
+    [ "$list" = - ] || printf "$list" > "$dir/game.txt"
+    # shellcheck disable=SC2086
+    out=$(cd "$dir" && games $cmd 2>&1)
+    expect_eq "[$list] $cmd: output" "$out" "$(printf "$expected")"
+    expect_eq "[$list] $cmd: list" "$(od -An -c "$dir/game.txt")" "$(printf "$after" | od -An -c)"
+  done
+  [ -e "$dir/pwned" ] && fail "a refused name was run"
+  ls "$dir" | grep -q '\.tmp$' && fail "temporary file left"
+
+  printf '\357\273\277com.a.b\n com.c.d\t\ncom.e.f # fav\n#c\nbad..x\n\ncom.ok.fine\n' > "$dir/game.txt"
+  expect_eq "check" "$(games check)" "line 1: a byte-order mark; fix makes it 'com.a.b'
+line 2: surrounding whitespace; fix makes it 'com.c.d'
+line 3: an inline comment; fix makes it 'com.e.f'
+line 5: not a valid Android package name: 'bad..x'"
+  expect_eq "list" "$(games list | od -An -c)" "$(printf '\357\273\277com.a.b\n com.c.d\t\ncom.e.f # fav\nbad..x\ncom.ok.fine\n' | od -An -c)"
+  local long
+  long=com.$(printf 'a%.0s' $(seq 250))
+  games add "$long" > /dev/null || fail "a 254-character name was refused"
+  games add "${long}b" > /dev/null 2>&1 && fail "a 255-character name was accepted"
+
+  # A directory that refuses the temporary file leaves the old list as it was.
+  if [ "$(id -u)" = 0 ]; then
+    printf 'com.a.b\n' > "$dir/game.txt"
+    chown -R 65534:65534 "$dir"
+    chmod 0555 "$dir"
+    out=$(as_user env PATH="$spath" "$shell" "$dir/Scripts/games.sh" add com.c.d 2>&1) && fail "add into a read-only directory succeeded"
+    expect_eq "read-only directory" "$out" "games.sh: could not write $dir/game.txt; the list is unchanged"
+    expect_eq "list after a failed write" "$(cat "$dir/game.txt")" com.a.b
+    chmod 0755 "$dir"
+  fi
+  # A full filesystem: no byte of the temporary file can be written (as under a file-size
+  # limit of 0), and the old list stays.
+  printf 'com.a.b\ncom.c.d\n' > "$dir/game.txt"
+  for cmd in "add com.e.f" "remove com.a.b" fix; do
+    # shellcheck disable=SC2086
+    out=$(env PATH="$spath" sh -c 'trap "" XFSZ; ulimit -f 0; exec "$@"' sh "$shell" "$dir/Scripts/games.sh" $cmd 2>&1) &&
+      fail "$cmd on a full filesystem succeeded"
+    expect_eq "$cmd on a full filesystem" "$(cat "$dir/game.txt")" "com.a.b
+com.c.d"
+  done
 }
 
 # Runs customize.sh as the installer would: unpacked zip in MODPATH, the old module beside it.
@@ -496,10 +573,11 @@ for shell in dash mksh "busybox ash"; do
   run_test test_supervisor "$name"
   run_test test_log_bound "$name"
   run_test test_profiles_without_nodes "$name"
+  run_test test_games "$name"
   run_test test_customize "$name"
 done
 run_test test_package_refuses_glibc
-run_test test_demo
+[ -n "${SKIP_DEMO:-}" ] || run_test test_demo
 if [ -n "$binaries" ]; then
   run_test test_zip
   run_test test_update_metadata

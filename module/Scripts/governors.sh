@@ -218,11 +218,19 @@ take_lock() {
   while ! mkdir "$lock" 2>/dev/null; do
     owner=$(cat "$lock/pid" 2>/dev/null)
     tries=$((tries + 1))
-    # No owner written after many tries: it was killed between taking the lock and naming itself.
     if { [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null; } || { [ -z "$owner" ] && [ "$tries" -gt 200 ]; }; then
+      # The owner may just have let go, and the next one not yet named itself; an owner that
+      # was killed stays. Only one waiter gets to move the lock away, and one that finds it
+      # moved a live owner's lock puts it back.
+      sleep 1
+      if [ "$(cat "$lock/pid" 2>/dev/null)" = "$owner" ] && mv "$lock" "$lock.stale.$$" 2>/dev/null; then
+        if [ "$(cat "$lock.stale.$$/pid" 2>/dev/null)" = "$owner" ]; then
+          rm -rf "$lock.stale.$$"
+        else
+          mv "$lock.stale.$$" "$lock" 2>/dev/null || rm -rf "$lock.stale.$$"
+        fi
+      fi
       tries=0
-      # Only one waiter gets to move the dead owner's lock away.
-      mv "$lock" "$lock.stale.$$" 2>/dev/null && rm -rf "$lock.stale.$$"
       continue
     fi
     sleep 0.05 2>/dev/null || sleep 1

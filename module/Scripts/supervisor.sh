@@ -52,6 +52,7 @@ while :; do
   started=0
   "$moddir/Tessivar" >> "$log" 2>&1 < /dev/null &
   daemon=$!
+  say "$daemon" > "$moddir/tessivar.daemon.pid.$$" && mv -f "$moddir/tessivar.daemon.pid.$$" "$moddir/tessivar.daemon.pid"
   while kill -0 "$daemon" 2>/dev/null; do
     [ -e "$moddir/remove" ] && stop "the module is to be removed; balanced profile restored, supervisor stopped"
     bound_log
