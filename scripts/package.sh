@@ -52,9 +52,15 @@ version_code=$(sed -n 's/^versionCode=//p' "$prop")
 [ -n "$version" ] || { echo "package.sh: module.prop has no version" >&2; exit 1; }
 [[ $version_code =~ ^[0-9]+$ ]] || { echo "package.sh: module.prop's versionCode is not a number" >&2; exit 1; }
 
+# The page's bridge library, from npm (package.json pins it).
+kernelsu=$root/node_modules/kernelsu/index.js
+[ -f "$kernelsu" ] || { echo "package.sh: $kernelsu is missing; run npm ci first" >&2; exit 1; }
+
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp -R "$root/module/." "$stage/"
+mkdir -p "$stage/webroot/kernelsu"
+cp "$kernelsu" "$stage/webroot/kernelsu/index.js"
 for abi in "${abis[@]}"; do
   mkdir -p "$stage/bin/$abi"
   cp "$binaries/$abi/Tessivar" "$stage/bin/$abi/Tessivar"

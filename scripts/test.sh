@@ -7,7 +7,9 @@ root=$PWD
 
 packages=(cmake make g++ clang clang-format googletest libgtest-dev g++-aarch64-linux-gnu
           g++-arm-linux-gnueabihf qemu-user shellcheck mksh busybox zip unzip libclang-rt-14-dev
-          libbenchmark-dev clang-14 lld-14 llvm-14 binutils)
+          libbenchmark-dev clang-14 lld-14 llvm-14 binutils chromium)
+# Node and npm: Debian's, unless a Node is already there (its own npm comes with it).
+command -v node > /dev/null && command -v npm > /dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -66,6 +68,9 @@ else
 fi
 
 mkdir -p build
+# The page's bridge library (packed into the zip) and the browser tests' driver, as pinned.
+npm_ok=0
+if npm ci --no-audit --no-fund > build/npm-ci.log 2>&1; then npm_ok=1; else cat build/npm-ci.log >&2; fi
 # The daemon and the benchmarks with clang: warning-free, and configurable without GoogleTest.
 if build build/clang -DBUILD_TESTING=OFF -DTESSIVAR_BENCH=ON -DCMAKE_CXX_COMPILER=clang++; then
   passed=$((passed + 1))
@@ -124,6 +129,24 @@ if cp build/aarch64/Tessivar "$glibc_bins/arm64-v8a/" && cp build/armhf/Tessivar
   if [ -n "$counts" ]; then
     passed=$((passed + ${counts% *}))
     failed=$((failed + ${counts#* }))
+  else
+    failed=$((failed + 1))
+  fi
+else
+  failed=$((failed + 1))
+fi
+
+# The module page in headless chromium, driven by Node's test runner.
+note "webui"
+if [ "$npm_ok" = 1 ]; then
+  log=$(mktemp)
+  node --test tests/webui/ 2>&1 | tee "$log" || true
+  ok=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$log")
+  bad=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$log")
+  rm -f "$log"
+  if [ -n "$ok" ] && [ -n "$bad" ]; then
+    passed=$((passed + ok))
+    failed=$((failed + bad))
   else
     failed=$((failed + 1))
   fi

@@ -35,7 +35,7 @@ as_user() {
 
 test_shellcheck() {
   local out
-  out=$(cd "$repo/module" && shellcheck -x -s sh customize.sh service.sh uninstall.sh Scripts/*.sh 2>&1) ||
+  out=$(cd "$repo/module" && shellcheck -x -s sh customize.sh service.sh uninstall.sh action.sh Scripts/*.sh 2>&1) ||
     fail "shellcheck: $out"
 }
 
@@ -482,11 +482,11 @@ test_zip() {
   zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
-    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/governors.sh Scripts/performance.sh Scripts/supervisor.sh bin/arm64-v8a/Tessivar bin/armeabi-v7a/Tessivar customize.sh game.txt module.prop service.sh uninstall.sh "
+    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/governors.sh Scripts/performance.sh Scripts/supervisor.sh action.sh bin/arm64-v8a/Tessivar bin/armeabi-v7a/Tessivar customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/style.css "
   local modes
   modes=$(zipinfo "$zip" | awk '/^[-d]r/ {print $1, $NF}' | sort -k2 | tr '\n' ' ')
   expect_eq "zip modes" "$modes" \
-    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/governors.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x Scripts/supervisor.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh "
+    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/governors.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x Scripts/supervisor.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/style.css "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
   grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
   stage=$work/unzipped
@@ -495,6 +495,7 @@ test_zip() {
     out=$("$repo/scripts/elf_check.sh" "$stage/bin/$abi/Tessivar" "$abi") || fail "zip's $abi binary: $out"
   done
   cmp -s "$stage/bin/arm64-v8a/Tessivar" "$binaries/arm64-v8a/Tessivar" || fail "arm64 binary differs"
+  cmp -s "$stage/webroot/kernelsu/index.js" "$repo/node_modules/kernelsu/index.js" || fail "the page's bridge library differs"
   out=$(env -u ANDROID_NDK_HOME "$repo/scripts/package.sh" --out "$work/none" 2>&1) && fail "package.sh without NDK succeeded"
   expect_eq "no NDK message" "$out" "package.sh: set ANDROID_NDK_HOME to your Android NDK, or pass --binaries DIR."
 }
