@@ -27,6 +27,9 @@ std::string dump(const char* awake, const char* package) {
 const std::string kGameOn = dump("true", "com.example.game");
 const std::string kLauncherOn = dump("true", "com.android.launcher");
 const std::string kGameOff = dump("false", "com.example.game");
+// The tests' build cuts a dump off after 1 s.
+const char kTimedOut[] =
+    "Warning: dumpsys window timed out after 1 s; stopped it and used what it had printed.\n";
 
 class CycleTest : public SandboxTest {
 protected:
@@ -38,6 +41,12 @@ protected:
     std::string change(int from, int to, int screen, const char* focus) const {
         return "State change detected: " + std::to_string(from) + " -> " + std::to_string(to) +
                ". Screen: " + std::to_string(screen) + ", Focus: '" + focus + "'\n";
+    }
+    // Replaces the stand-in dumpsys with a script of the test's own.
+    void use_dumpsys(const std::string& script) {
+        const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
+        sandbox::write_file(dumpsys, "#!/bin/sh\n" + script);
+        chmod(dumpsys.c_str(), 0755);
     }
     std::string executing(const char* name) const {
         return "Executing: sh " + script_path(name) + " &\n";
@@ -190,19 +199,14 @@ TEST_F(CycleTest, EveryChildIsReapedAndEveryFileClosed) {
 // the pipe: the cycle is decided from what came, and both processes are ended.
 TEST_F(CycleTest, DumpThatNeverEndsIsCutOffAtTheDeadline) {
     const std::string root = sandbox::root();
-    const std::string dumpsys = root + "/bin/dumpsys";
-    sandbox::write_file(dumpsys, "#!/bin/sh\necho $$ > '" + root +
-                                     "/dumpsys.pid'\n"
-                                     "printf '    mAwake=true\\n  mCurrentFocus=Window{1 u0 "
-                                     "com.example.game/x}\\n'\n"
-                                     "sleep 600 &\necho $! > '" +
-                                     root + "/background.pid'\nexec sleep 600\n");
-    chmod(dumpsys.c_str(), 0755);
+    use_dumpsys("echo $$ > '" + root +
+                "/dumpsys.pid'\n"
+                "printf '    mAwake=true\\n  mCurrentFocus=Window{1 u0 com.example.game/x}\\n'\n"
+                "sleep 600 &\necho $! > '" +
+                root + "/background.pid'\nexec sleep 600\n");
     cycle("");
     EXPECT_EQ(output_.out, change(0, 1, 1, "com.example.game") + executing("performance"));
-    EXPECT_EQ(output_.err,
-              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
-              "printed.\n");
+    EXPECT_EQ(output_.err, kTimedOut);
     EXPECT_EQ(next_launch(), "performance");
     // Killed, not still sleeping out its 600 s (without the deadline the cycle itself
     // would block that long): gone, or a zombie waiting for its new parent.
@@ -230,31 +234,21 @@ TEST_F(CycleTest, DumpThatNeverEndsIsCutOffAtTheDeadline) {
 
 // Output that never ends is cut off too, though every read finds something.
 TEST_F(CycleTest, DumpThatNeverStopsPrintingIsCutOffAtTheDeadline) {
-    const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
-    sandbox::write_file(dumpsys,
-                        "#!/bin/sh\nprintf '    mAwake=false\\n'\nexec yes '  filler line'\n");
-    chmod(dumpsys.c_str(), 0755);
+    use_dumpsys("printf '    mAwake=false\\n'\nexec yes '  filler line'\n");
     cycle("");
     EXPECT_EQ(output_.out, change(0, 2, 0, "<none>") + executing("balanced"));
-    EXPECT_EQ(output_.err,
-              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
-              "printed.\n");
+    EXPECT_EQ(output_.err, kTimedOut);
     EXPECT_EQ(delay_, SCREEN_OFF_DELAY);
 }
 
 // Cut off before any screen key: the same as output that ended there.
 TEST_F(CycleTest, DumpThatHangsBeforeTheScreenKeyAssumesOn) {
-    const std::string dumpsys = sandbox::root() + "/bin/dumpsys";
-    sandbox::write_file(dumpsys,
-                        "#!/bin/sh\nprintf '  mCurrentFocus=Window{1 u0 com.example.game/x}'\n"
-                        "exec sleep 600\n");
-    chmod(dumpsys.c_str(), 0755);
+    use_dumpsys("printf '  mCurrentFocus=Window{1 u0 com.example.game/x}'\nexec sleep 600\n");
     cycle("");
     EXPECT_EQ(output_.out, change(0, 1, 1, "com.example.game") + executing("performance"));
     EXPECT_EQ(output_.err,
-              "Warning: dumpsys window timed out after 1 s; stopped it and used what it had "
-              "printed.\n"
-              "Warning: Screen state (mScreenOn/mAwake) not found. Assuming ON.\n");
+              std::string(kTimedOut) +
+                  "Warning: Screen state (mScreenOn/mAwake) not found. Assuming ON.\n");
 }
 
 }  // namespace
