@@ -355,6 +355,21 @@ test_log_bound() {
   unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
 }
 
+# Where the root manager's busybox is there, the scripts run again under its ash, applets first.
+test_manager_busybox() {
+  local dev moddir shell spath
+  setup_sandbox dash busybox
+  command -v busybox > /dev/null || { fail "busybox is not installed"; return; }
+  mkdir -p "$dev/data/adb/ksu/bin"
+  ln -s "$(command -v busybox)" "$dev/data/adb/ksu/bin/busybox"
+  printf '#!/bin/sh\necho "$TESSIVAR_ASH $ASH_STANDALONE" > "%s"\nexec "%s" "$@"\n' "$dev/shell-seen" "$work/kernel-hook" > "$work/seeing-hook"
+  chmod 0755 "$work/seeing-hook"
+  PROFILE_KERNEL_HOOK=$work/seeing-hook run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  expect_eq "shell the profile ran under" "$(cat "$dev/shell-seen" 2>/dev/null)" "$dev/data/adb/ksu/bin/busybox 1"
+  expect_eq "boosted under busybox" "$(governors "$dev")" "$boosted"
+  unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
+}
+
 test_profiles_without_nodes() {
   local shell=$work/shells/$1 moddir=$work/$1-bare out
   make_module "$moddir"
@@ -577,6 +592,7 @@ for shell in dash mksh "busybox ash"; do
   run_test test_games "$name"
   run_test test_customize "$name"
 done
+run_test test_manager_busybox
 run_test test_package_refuses_glibc
 [ -n "${SKIP_DEMO:-}" ] || run_test test_demo
 if [ -n "$binaries" ]; then
