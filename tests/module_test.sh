@@ -333,6 +333,14 @@ supervisor: Tessivar exited with status 3; balanced profile restored; restarting
   kill -9 "$(cat "$moddir/daemon.pid")"
   wait_for "$moddir/tessivar.log" "Tessivar was killed by signal 9; balanced profile restored; restarting in 5 s" || return
   expect_eq "governors after the daemon died" "$(governors "$dev")" "$originals"
+  # Uninstalling mid-game: supervisor and daemon stopped, then the device's own settings back.
+  wait_for "$moddir/tessivar.log" "Tessivar was killed" 1 || return
+  run_sh "$moddir/Scripts/performance.sh" > /dev/null
+  pid=$(cat "$moddir/tessivar.pid")
+  run_sh "$moddir/uninstall.sh"
+  kill -0 "$pid" 2>/dev/null && fail "uninstall.sh left the supervisor running"
+  expect_eq "governors after uninstall" "$(governors "$dev")" "$originals"
+  expect_eq "tunables after uninstall" "$(tunables "$dev")" "$own_tunables"
   stop_supervisor "$moddir"
   pgrep -f "sleep 600" > /dev/null && pgrep -fa "sleep 600" | grep -q . && kill "$(cat "$moddir/daemon.pid")" 2>/dev/null
   unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
