@@ -14,8 +14,7 @@ cmake --build "$build" -j2 > /dev/null
 strip -o "$build/Tessivar.stripped" "$build/Tessivar"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "stripped size of the host build: $(stat -c %s "$build/Tessivar.stripped") bytes"
-ndk=${ANDROID_NDK_HOME:-}
-[ -n "$ndk" ] || [ ! -d "$root/../shared/android-ndk-standin" ] || ndk=$(cd "$root/../shared/android-ndk-standin" && pwd)
+ndk=$("$root/scripts/android_ndk.sh")
 if [ -n "$ndk" ]; then
   for abi in arm64-v8a armeabi-v7a; do
     (cd "$root" && ANDROID_NDK_HOME=$ndk cmake --preset "android-$abi" > /dev/null &&

@@ -92,10 +92,7 @@ fi
 
 # Real Android programs, built with the NDK or with the stand-in beside the repository.
 note "android"
-ndk=${ANDROID_NDK_HOME:-}
-if [ -z "$ndk" ] && [ -d "$root/../shared/android-ndk-standin" ]; then
-  ndk=$(cd "$root/../shared/android-ndk-standin" && pwd)
-fi
+ndk=$(./scripts/android_ndk.sh)
 android_bins=
 if [ -z "$ndk" ]; then
   echo "android: skipped: ANDROID_NDK_HOME is not set and ../shared/android-ndk-standin is not there"

@@ -94,6 +94,7 @@ __attribute__((noinline)) size_t find_by_ends(const char* data, size_t from, siz
 
 size_t scan_dump_chunk(dump_sections* sections, system_state* state, char* data, size_t avail,
                        int at_end) {
+    if (settled(state)) return avail;  // nothing later can change them: drain unseen
     // Complete pieces: up to the last line end, or everything at the end of the output.
     size_t complete = avail;
     if (!at_end) {

@@ -16,6 +16,14 @@ const char* game_list_entry(char* line) {
     return line;
 }
 
+namespace {
+
+void report_open_error(const char* reason) {
+    fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, reason);
+}
+
+}  // namespace
+
 int is_game_package(const char* package) {
     if (!package || package[0] == '\0') return 0;
 
@@ -23,20 +31,19 @@ int is_game_package(const char* package) {
     // read, since a device such as /dev/zero never ends and a directory has no lines.
     const int fd = open(GAME_LIST_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, strerror(errno));
+        report_open_error(strerror(errno));
         return 0;
     }
     struct stat info;
     const int stat_ok = fstat(fd, &info) == 0;
     if (!stat_ok || !S_ISREG(info.st_mode)) {
-        const char* reason = stat_ok ? "not a regular file" : strerror(errno);
-        fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, reason);
+        report_open_error(stat_ok ? "not a regular file" : strerror(errno));
         close(fd);
         return 0;
     }
     FILE* list = fdopen(fd, "r");
     if (!list) {
-        fprintf(stderr, "Error opening %s: %s\n", GAME_LIST_PATH, strerror(errno));
+        report_open_error(strerror(errno));
         close(fd);
         return 0;
     }

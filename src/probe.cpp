@@ -93,11 +93,9 @@ int read_dump(int fd, system_state* state) {
             at_end = got <= 0;  // a read error ends the output like its end
         }
         const size_t avail = kept + static_cast<size_t>(got > 0 ? got : 0);
-        if (state->screen_state == -1 || !state->focus_found) {
-            const size_t used = scan_dump_chunk(&sections, state, dump_buffer, avail, at_end);
-            kept = avail - used;
-            memmove(dump_buffer, dump_buffer + used, kept);
-        }
+        const size_t used = scan_dump_chunk(&sections, state, dump_buffer, avail, at_end);
+        kept = avail - used;
+        if (kept > 0) memmove(dump_buffer, dump_buffer + used, kept);
         if (at_end) return timed_out;
     }
 }

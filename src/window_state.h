@@ -41,7 +41,8 @@ void scan_dump_line(dump_sections* sections, system_state* state, const char* li
 
 // Applies the complete pieces of `avail` buffered bytes of the dump (all of them when `at_end`)
 // to the record, with the same result as scan_dump_line on each piece in turn, and answers how
-// many bytes it consumed: all of them once both facts are settled, else up to the start of the
+// many bytes it consumed: all of them once both facts are settled (then at once, unexamined), else
+// up to the start of the
 // unfinished piece, which the caller keeps. `data` needs one writable byte past `avail`.
 size_t scan_dump_chunk(dump_sections* sections, system_state* state, char* data, size_t avail,
                        int at_end);

@@ -342,7 +342,6 @@ supervisor: Tessivar exited with status 3; balanced profile restored; restarting
   expect_eq "governors after uninstall" "$(governors "$dev")" "$originals"
   expect_eq "tunables after uninstall" "$(tunables "$dev")" "$own_tunables"
   stop_supervisor "$moddir"
-  pgrep -f "sleep 600" > /dev/null && pgrep -fa "sleep 600" | grep -q . && kill "$(cat "$moddir/daemon.pid")" 2>/dev/null
   unset PROFILE_ROOT PROFILE_KERNEL_HOOK TESSIVAR_FAST_PAUSES
 }
 

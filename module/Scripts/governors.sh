@@ -134,26 +134,25 @@ offers_performance() {
   return 1
 }
 
-# Whether a path from the snapshot may be written: a governor file of an enumerated node, or a
-# file directly inside a governor directory of one; nothing else, whatever the file says.
+# Whether a path from the snapshot may be written: a governor file of one of the node
+# directories in $2 (a line each), or a file directly inside a governor directory of a CPU
+# policy; nothing else, whatever the file says.
 allowed_path() {
   case $1 in
     *//* | */./* | */../* | */. | */.. | *[!A-Za-z0-9_./:,@-]*) return 1 ;;
   esac
-  governor_nodes | {
-    while read -r an; do
-      an=${an#"$PROFILE_ROOT"}
-      [ "$1" = "$(governor_file "$an")" ] && exit 0
-      for ad in "$an" "${an%/*}"; do
-        case $an in */cpufreq/policy*) ;; *) continue ;; esac
-        case ${1#"$ad"/} in
-          "$1" | */*/* | .* | */.*) ;;
-          */*) exit 0 ;;
-        esac
-      done
+  for an in $2; do
+    an=${an#"$PROFILE_ROOT"}
+    [ "$1" = "$(governor_file "$an")" ] && return 0
+    case $an in */cpufreq/policy*) ;; *) continue ;; esac
+    for ad in "$an" "${an%/*}"; do
+      case ${1#"$ad"/} in
+        "$1" | */*/* | .* | */.*) ;;
+        */*) return 0 ;;
+      esac
     done
-    exit 1
-  }
+  done
+  return 1
 }
 
 # Writes back what the snapshot holds: each governor, then its tunables (their directory exists
@@ -161,6 +160,7 @@ allowed_path() {
 restore_snapshot() {
   restored=0
   refused=0
+  nodes=$(governor_nodes)
   while IFS= read -r line; do
     kind=${line%% *}
     rest=${line#* }
@@ -168,7 +168,7 @@ restore_snapshot() {
     value=${rest#* }
     case $kind in G | T) ;; *) continue ;; esac
     [ "$path" != "$rest" ] || continue
-    if ! allowed_path "$path"; then
+    if ! allowed_path "$path" "$nodes"; then
       refused=$((refused + 1))
       continue
     fi

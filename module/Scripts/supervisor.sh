@@ -35,28 +35,34 @@ bound_log() {
   cp -f "$log" "$log.old.$$" && mv -f "$log.old.$$" "$log.old" && : > "$log"
 }
 
-# Sleeps in ticks, so that the flag and the log are looked at, and a signal is taken, in time.
+stop_if_removed() {
+  [ -e "$moddir/remove" ] && stop "the module is to be removed; balanced profile restored, supervisor stopped"
+}
+
+# One look at the flag and the log, then one tick's sleep, in the background so that a signal
+# is taken at once.
+tick() {
+  stop_if_removed
+  bound_log
+  sleep "$(pause_length "$tick")" & wait $!
+}
 wait_ticks() {
   wt=0
   while [ "$wt" -lt "$1" ]; do
-    [ -e "$moddir/remove" ] && stop "the module is to be removed; balanced profile restored, supervisor stopped"
-    bound_log
-    sleep "$(pause_length "$tick")" & wait $!
+    tick
     wt=$((wt + tick))
   done
 }
 
 delay=5
 while :; do
-  [ -e "$moddir/remove" ] && stop "the module is to be removed; balanced profile restored, supervisor stopped"
+  stop_if_removed
   started=0
   "$moddir/Tessivar" >> "$log" 2>&1 < /dev/null &
   daemon=$!
   say "$daemon" > "$moddir/tessivar.daemon.pid.$$" && mv -f "$moddir/tessivar.daemon.pid.$$" "$moddir/tessivar.daemon.pid"
   while kill -0 "$daemon" 2>/dev/null; do
-    [ -e "$moddir/remove" ] && stop "the module is to be removed; balanced profile restored, supervisor stopped"
-    bound_log
-    sleep "$(pause_length "$tick")" & wait $!
+    tick
     started=$((started + tick))
   done
   wait "$daemon"
