@@ -1,7 +1,7 @@
 // Feeds a whole game list to the entry logic and checks what an entry may ever be.
 #include <string.h>
 
-#include "game_list.h"
+#include "game_list_line.h"
 #include "line_pieces.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,7 @@
 # Tessivar's main job on a PC: the daemon runs in the foreground against a sandbox module
 # directory and a fake sysfs tree, while a stand-in dumpsys plays a short scenario in real time
 # (launcher, a listed game, screen off, screen on with another app). About 45 seconds;
-# Ctrl-C ends it at any time.
+# Ctrl-C ends it early.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo=$root/build/demo
@@ -17,7 +17,7 @@ echo "demo: building the daemon for the sandbox module at $module"
 cmake -S "$root" -B "$demo/build" -DBUILD_TESTING=OFF -DTESSIVAR_MODULE_DIR="$module" > /dev/null
 cmake --build "$demo/build" -j2 > /dev/null
 
-rm -rf "$module" "$device" "$demo/bin" "$demo/calls" "$demo/finished"
+rm -rf "$module" "$device" "$demo/bin" "$demo/calls" "$demo/scene"
 mkdir -p "$module" "$demo/bin"
 cp -R "$root/module/Scripts" "$root/module/game.txt" "$module/"
 
@@ -66,10 +66,8 @@ case $n in
   4|5) awake=false; app=com.tencent.ig; scene="the screen is off, the game still focused" ;;
   *) awake=true; app=com.google.android.youtube; scene="screen on again, an unlisted app in front" ;;
 esac
-[ "$n" -ge 7 ] && touch "$demo/finished"
-echo "" >&2
-tunables=$(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" 2>/dev/null | tr '\n' ' ')
-echo "[demo $(date +%T)] $scene; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables (rate_limit_us hispeed_freq): ${tunables:-none}" >&2
+# The demo narrates the scene once the daemon has acted on it.
+echo "$n $scene" > "$demo/scene.new" && mv -f "$demo/scene.new" "$demo/scene"
 cat <<DUMP
 WINDOW MANAGER POLICY STATE (dumpsys window policy)
     mAwake=$awake mScreenOnEarly=$awake mScreenOnFully=$awake
@@ -81,7 +79,9 @@ DUMP
 STANDIN
 chmod 0755 "$demo/bin/dumpsys"
 
-echo "demo: starting $demo/build/Tessivar (Ctrl-C to stop)"
+echo "demo: starting $demo/build/Tessivar: a 45-second scenario; Ctrl-C ends it early"
+echo "demo: while the game runs, policy0's schedutil tunables read \"none\": the kernel drops a"
+echo "      governor's tunables when it leaves it; the vendor's values come back with balanced."
 echo
 # In a process group of its own, so that stopping it also stops the dumpsys and scripts it runs.
 PATH=$demo/bin:$PATH setsid "$demo/build/Tessivar" &
@@ -98,8 +98,30 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-while kill -0 "$daemon" 2>/dev/null && [ ! -e "$demo/finished" ]; do sleep 1; done
-sleep 1
-echo
-echo "[demo] scenario over; governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables: $(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" | tr '\n' ' ')(the vendor's 500 1804800); current_profile=$(cat "$module/current_profile")"
+
+governors() {
+  local tunables
+  tunables=$(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" 2>/dev/null | tr '\n' ' ')
+  echo "governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables (rate_limit_us hispeed_freq): ${tunables:-none}"
+}
+# Each scene is told once the daemon has acted on it: the profile it calls for is in force (or
+# 3 s have passed), and the profile's own lines have been printed.
+told=0
+while kill -0 "$daemon" 2>/dev/null; do
+  read -r n scene 2>/dev/null < "$demo/scene" || { sleep 0.2; continue; }
+  if [ "$n" -gt "$told" ]; then
+    case $scene in *"listed game ("*) want=performance ;; *) want=balanced ;; esac
+    for _ in $(seq 30); do
+      [ "$(cat "$module/current_profile" 2>/dev/null)" = "$want" ] && break
+      sleep 0.1
+    done
+    sleep 0.5
+    echo "[demo $(date +%T)] $scene; $(governors)"
+    echo
+    told=$n
+    [ "$n" -ge 7 ] && break
+  fi
+  sleep 0.2
+done
+echo "[demo] scenario over; $(governors) (the vendor's: 500 1804800); current_profile=$(cat "$module/current_profile")"
 exit 0

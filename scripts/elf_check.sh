@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that a program is what a phone of the given ABI can run: the right machine, a PIE
-# (ET_DYN with an interpreter), Android's own linker, and no library beyond libc, libdl and libm.
+# (ET_DYN with an interpreter), Android's own linker, no library beyond libc, libdl and libm, no
+# text relocations, LOAD segments aligned for 16 KB pages on arm64-v8a, and a GNU build id.
 #   elf_check.sh FILE ABI     ABI is arm64-v8a or armeabi-v7a
 # Prints nothing and exits 0 when it is; otherwise prints one line, "FILE: what is wrong", and
 # exits 1.
@@ -9,8 +10,8 @@ file=${1:?usage: elf_check.sh FILE ABI}
 abi=${2:?usage: elf_check.sh FILE ABI}
 
 case $abi in
-  arm64-v8a) machine=AArch64 linker=/system/bin/linker64 ;;
-  armeabi-v7a) machine=ARM linker=/system/bin/linker ;;
+  arm64-v8a) machine=AArch64 linker=/system/bin/linker64 min_align=16384 ;;
+  armeabi-v7a) machine=ARM linker=/system/bin/linker min_align=4096 ;;
   *) echo "$file: unknown ABI $abi (arm64-v8a or armeabi-v7a)"; exit 1 ;;
 esac
 bad() { echo "$file: $*"; exit 1; }
@@ -18,7 +19,7 @@ bad() { echo "$file: $*"; exit 1; }
 [ -f "$file" ] || bad "no such file"
 readelf=$(command -v readelf || command -v llvm-readelf-14 || true)
 [ -n "$readelf" ] || bad "cannot be checked: neither readelf nor llvm-readelf-14 is installed"
-headers=$(LC_ALL=C "$readelf" -h -l -d -W "$file" 2>/dev/null) || bad "not an ELF file"
+headers=$(LC_ALL=C "$readelf" -h -l -d -n -W "$file" 2>/dev/null) || bad "not an ELF file"
 [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || bad "not an ELF file"
 
 found=$(sed -n 's/^ *Machine: *//p' <<<"$headers")
@@ -34,3 +35,12 @@ while read -r lib; do
     *) bad "needs $lib; only libc.so, libdl.so and libm.so are allowed" ;;
   esac
 done < <(sed -n 's/.*(NEEDED).*Shared library: \[\(.*\)\]$/\1/p' <<<"$headers")
+
+# Segment alignment, the last field of each LOAD line.
+while read -r align; do
+  [ $((align)) -ge "$min_align" ] ||
+    bad "a LOAD segment is aligned at $align; $abi needs $min_align (link with -z max-page-size=$min_align)"
+done < <(awk '$1 == "LOAD" { print $NF }' <<<"$headers")
+grep -q '(TEXTREL)\|FLAGS.*TEXTREL' <<<"$headers" && bad "has text relocations; Android refuses them"
+grep -q 'Build ID: [0-9a-f]' <<<"$headers" || bad "has no GNU build id; a crash report could not be matched to it"
+exit 0

@@ -8,13 +8,8 @@
 #include <unistd.h>
 
 #include "config.h"
+#include "game_list_line.h"
 #include "window_state.h"
-
-const char* game_list_entry(char* line) {
-    line[strcspn(line, "\r\n")] = '\0';
-    if (line[0] == '\0' || line[0] == '#') return nullptr;
-    return line;
-}
 
 namespace {
 

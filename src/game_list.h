@@ -2,10 +2,6 @@
 #ifndef TESSIVAR_GAME_LIST_H
 #define TESSIVAR_GAME_LIST_H
 
-// Cuts the line at its first CR or LF, in place, and answers the entry it holds, or nullptr
-// for a blank or comment line.
-const char* game_list_entry(char* line);
-
 // 1 when the package equals an entry of the game list byte for byte, else 0; the file is read
 // afresh on every call so edits take effect without a restart.
 int is_game_package(const char* package);

@@ -116,12 +116,20 @@ void get_system_state(system_state* state) {
         return;
     }
     // Read to the end even once both facts are known, so the child never blocks on a full pipe.
-    const int timed_out = read_dump(fd, state);
-    disarm_deadline();
-    if (timed_out) kill(-pid, SIGKILL);  // the whole group: a background child may hold the pipe
+    int timed_out = read_dump(fd, state);
     close(fd);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    // The deadline also covers the wait: a command that closes its output but never exits is
+    // ended like one that never stops printing.
+    int killed = 0;
+    for (;;) {
+        if (timed_out && !killed) {
+            kill(-pid, SIGKILL);  // the whole group: a background child may hold the pipe
+            killed = 1;
+        }
+        if (waitpid(pid, nullptr, 0) >= 0 || errno != EINTR) break;
+        if (deadline_passed) timed_out = 1;
     }
+    disarm_deadline();
     if (timed_out) {
         fprintf(stderr,
                 "Warning: dumpsys window timed out after %d s; stopped it and used what it had "

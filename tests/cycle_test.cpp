@@ -241,6 +241,17 @@ TEST_F(CycleTest, DumpThatNeverStopsPrintingIsCutOffAtTheDeadline) {
     EXPECT_EQ(delay_, SCREEN_OFF_DELAY);
 }
 
+// Output that ends while the command lives on: the wait is bounded by the same deadline.
+TEST_F(CycleTest, DumpThatClosesItsOutputButNeverExitsIsEndedAtTheDeadline) {
+    use_dumpsys(
+        "printf '    mAwake=true\\n  mCurrentFocus=Window{1 u0 com.example.game/x}\\n'\n"
+        "exec >&- 2>&-\nexec sleep 5\n");
+    cycle("");
+    EXPECT_EQ(output_.out, change(0, 1, 1, "com.example.game") + executing("performance"));
+    EXPECT_EQ(output_.err, kTimedOut);  // without the bound: no line, and a 5 s wait
+    EXPECT_EQ(next_launch(), "performance");
+}
+
 // Cut off before any screen key: the same as output that ended there.
 TEST_F(CycleTest, DumpThatHangsBeforeTheScreenKeyAssumesOn) {
     use_dumpsys("printf '  mCurrentFocus=Window{1 u0 com.example.game/x}'\nexec sleep 600\n");

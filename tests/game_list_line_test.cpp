@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "game_list.h"
+#include "game_list_line.h"
 
 namespace {
 

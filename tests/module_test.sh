@@ -17,6 +17,7 @@ trap 'for f in "$work"/*/tessivar.pid; do [ -f "$f" ] && kill "$(cat "$f")" 2>/d
 
 passed=0
 failed=0
+skipped=0
 current_ok=1
 fail() { echo "  FAIL: $*"; current_ok=0; }
 expect_eq() {  # what, actual, expected
@@ -516,9 +517,41 @@ test_zip() {
   for abi in arm64-v8a armeabi-v7a; do
     out=$("$repo/scripts/elf_check.sh" "$stage/bin/$abi/Tessivar" "$abi") || fail "zip's $abi binary: $out"
   done
-  cmp -s "$stage/bin/arm64-v8a/Tessivar" "$binaries/arm64-v8a/Tessivar" || fail "arm64 binary differs"
+  # The zip carries stripped copies; the symbols archive the programs as built, same build id.
+  local symbols=$work/symbols
+  mkdir -p "$symbols" && unzip -q -o "$work/dist/Drovenmarke-$version-symbols.zip" -d "$symbols"
+  for abi in arm64-v8a armeabi-v7a; do
+    cmp -s "$symbols/$abi/Tessivar" "$binaries/$abi/Tessivar" || fail "$abi symbols copy differs from the build"
+    readelf -S "$stage/bin/$abi/Tessivar" | grep -q '\.debug_info\|\.symtab' && fail "$abi: zip's program is not stripped"
+    expect_eq "$abi build id" "$(build_id "$stage/bin/$abi/Tessivar")" "$(build_id "$symbols/$abi/Tessivar")"
+  done
+  [ -n "$(build_id "$stage/bin/arm64-v8a/Tessivar")" ] || fail "no build id"
+  # Packed again from the same inputs: the same bytes.
+  "$repo/scripts/package.sh" --binaries "$binaries" --out "$work/dist2" > /dev/null || fail "second pack failed"
+  expect_eq "zip sha256" "$(sha256sum < "$work/dist2/Drovenmarke-$version.zip")" "$(sha256sum < "$zip")"
+  expect_eq "symbols sha256" "$(sha256sum < "$work/dist2/Drovenmarke-$version-symbols.zip")" \
+    "$(sha256sum < "$work/dist/Drovenmarke-$version-symbols.zip")"
+  zipinfo -v "$zip" | grep -q 'length of extra field: *[1-9]' && fail "zip entries carry extra fields"
   cmp -s "$stage/webroot/kernelsu/index.js" "$repo/node_modules/kernelsu/index.js" || fail "the page's bridge library differs"
-  out=$(env -u ANDROID_NDK_HOME "$repo/scripts/package.sh" --out "$work/none" 2>&1) && fail "package.sh without NDK succeeded"
+}
+
+build_id() { readelf -n "$1" | sed -n 's/.*Build ID: //p'; }
+
+# A copy of the repository's packaging inputs, alone, with module.prop's version changed: a
+# version the managers would show wrongly is refused with one line; without an NDK anywhere the
+# packager says so.
+test_package_refusals() {
+  local copy=$work/lonely/repo out
+  mkdir -p "$copy"
+  cp -R "$repo/scripts" "$repo/module" "$repo/CHANGELOG.md" "$copy/"
+  sed -i 's/^version=.*/version=v1.1 "beta"/' "$copy/module/module.prop"
+  out=$(SOURCE_DATE_EPOCH=1700000000 "$copy/scripts/package.sh" --binaries "$binaries" --out "$work/lonely/dist" 2>&1) &&
+    fail "a version with quotes was packed"
+  expect_eq "bad version" "$out" \
+    "package.sh: module.prop's version 'v1.1 \"beta\"' has a quote, a space, a slash or a control character; the managers show it as text and it names the zip"
+  [ -e "$work/lonely/dist" ] && fail "a zip was written for a bad version"
+  cp "$repo/module/module.prop" "$copy/module/module.prop"
+  out=$(env -u ANDROID_NDK_HOME "$copy/scripts/package.sh" --out "$work/none" 2>&1) && fail "package.sh without NDK succeeded"
   expect_eq "no NDK message" "$out" "package.sh: set ANDROID_NDK_HOME to your Android NDK, or pass --binaries DIR."
 }
 
@@ -556,6 +589,33 @@ test_package_refuses_glibc() {
   expect_eq "not ELF" "$out" "$repo/module/service.sh: not an ELF file"
 }
 
+# Programs a phone would refuse, or that could not be matched to a crash report, built from a
+# two-line C file with the NDK (or the stand-in): each refused with one line.
+test_elf_check_refusals() {
+  local ndk sysroot dir=$work/elf out
+  ndk=$("$repo/scripts/android_ndk.sh")
+  sysroot=$ndk/toolchains/llvm/prebuilt/linux-x86_64/sysroot
+  mkdir -p "$dir"
+  printf 'int x;\nint main(void) { return (int)(long)&x; }\n' > "$dir/t.c"
+  link() {  # target output flags...
+    local target=$1 output=$2
+    shift 2
+    clang-14 -fuse-ld=lld --sysroot="$sysroot" -L"$ndk/runtime-stubs" --target="$target" "$@" "$dir/t.c" -o "$dir/$output" ||
+      fail "could not link $output"
+  }
+  link aarch64-linux-android21 page4k -fPIE -pie -Wl,-z,max-page-size=4096 -Wl,--build-id
+  link aarch64-linux-android21 noid -fPIE -pie -Wl,-z,max-page-size=16384 -Wl,--build-id=none
+  link armv7a-linux-androideabi21 textrel -fno-pic -pie -Wl,-z,notext -Wl,--build-id
+  link armv7a-linux-androideabi21 good -fPIE -pie -Wl,--build-id
+  out=$("$repo/scripts/elf_check.sh" "$dir/page4k" arm64-v8a) && fail "4 KB pages passed on arm64"
+  expect_eq "4 KB pages" "$out" "$dir/page4k: a LOAD segment is aligned at 0x1000; arm64-v8a needs 16384 (link with -z max-page-size=16384)"
+  out=$("$repo/scripts/elf_check.sh" "$dir/noid" arm64-v8a) && fail "no build id passed"
+  expect_eq "no build id" "$out" "$dir/noid: has no GNU build id; a crash report could not be matched to it"
+  out=$("$repo/scripts/elf_check.sh" "$dir/textrel" armeabi-v7a) && fail "text relocations passed"
+  expect_eq "text relocations" "$out" "$dir/textrel: has text relocations; Android refuses them"
+  out=$("$repo/scripts/elf_check.sh" "$dir/good" armeabi-v7a) || fail "a good armeabi-v7a program refused: $out"
+}
+
 # The demo plays its scenario and exits 0, or exits 130 on Ctrl-C; either way it stops the
 # daemon and prints its closing line.
 demo_daemons() { pgrep -f "$repo/build/demo/build/Tessivar" > /dev/null; }
@@ -583,7 +643,7 @@ test_demo() {
 run_test test_shellcheck
 run_test test_module_prop
 for shell in dash mksh "busybox ash"; do
-  command -v "${shell%% *}" > /dev/null || { echo "skipping $shell: not installed"; continue; }
+  command -v "${shell%% *}" > /dev/null || { echo "skipped: $shell is not installed"; skipped=$((skipped + 1)); continue; }
   name=${shell// /-}
   # The helpers take the shell as one word.
   mkdir -p "$work/shells"
@@ -605,9 +665,12 @@ run_test test_package_refuses_glibc
 if [ -n "$binaries" ]; then
   run_test test_zip
   run_test test_update_metadata
+  run_test test_package_refusals
+  run_test test_elf_check_refusals
 else
-  echo "skipping the zip tests: no Android binaries were given"
+  echo "skipped: the zip and ELF tests (4): no Android binaries were given"
+  skipped=$((skipped + 4))
 fi
 
-echo "module tests: $passed passed, $failed failed"
+echo "module tests: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

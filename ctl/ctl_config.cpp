@@ -1,0 +1,53 @@
+#include "ctl_config.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#ifndef TESSIVAR_MODULE_DIR
+#define TESSIVAR_MODULE_DIR "/data/adb/modules/Drovenmarke"
+#endif
+
+namespace {
+
+// Only a test build reads the environment: on a phone nothing a caller sets moves the paths.
+const char* test_setting(const char* name) {
+#ifdef TESSIVARCTL_TEST_BUILD
+    return getenv(name);
+#else
+    (void)name;
+    return nullptr;
+#endif
+}
+
+}  // namespace
+
+const char* module_dir() {
+    const char* dir = test_setting("TESSIVAR_MODULE_DIR");
+    return dir && dir[0] ? dir : TESSIVAR_MODULE_DIR;
+}
+
+const char* device_root() {
+    const char* root = test_setting("PROFILE_ROOT");
+    return root ? root : "";
+}
+
+int module_path(char* out, size_t size, const char* name) {
+    const int n = snprintf(out, size, "%s/%s", module_dir(), name);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+int device_path(char* out, size_t size, const char* path) {
+    const int n = snprintf(out, size, "%s%s", device_root(), path);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+int second_ms() {
+    const char* fast = test_setting("TESSIVAR_FAST_PAUSES");
+    return fast && fast[0] ? 20 : 1000;
+}
+
+size_t log_limit() {
+    const char* limit = test_setting("TESSIVAR_LOG_LIMIT");
+    if (limit && limit[0]) return static_cast<size_t>(strtoul(limit, nullptr, 10));
+    return 512 * 1024;
+}

@@ -1,0 +1,34 @@
+// Reading small files, and replacing a file so that a crash, a kill or a full disk leaves either
+// the old one or the new one whole: a temporary file in the same directory, every write checked,
+// fsync, rename, then the directory synced.
+#ifndef TESSIVARCTL_FILES_H
+#define TESSIVARCTL_FILES_H
+
+#include <stddef.h>
+#include <sys/types.h>
+
+#include <string_view>
+
+// Reads a whole regular file into `buf`. Answers its length; -1 with errno on failure, with
+// errno EFBIG when it is larger than `cap`, EINVAL when it is not a regular file. A missing
+// file gives -1 and ENOENT.
+ssize_t read_small_file(const char* path, char* buf, size_t cap);
+
+// Reads a file of one line (a sysfs value, a state file) into `out` without its final '\n'.
+// Answers 0 for a missing or unreadable file, or one of more than one line.
+int read_value(const char* path, char* out, size_t cap);
+
+// Replaces `path` with `data` as described above; answers 1, or 0 with errno, leaving no
+// temporary file behind.
+int replace_file(const char* path, std::string_view data, mode_t mode);
+
+// Removes `path` and syncs its directory; a file already gone counts as removed.
+int remove_file(const char* path);
+
+// Whether the directory can be written (a read-only mount, missing rights).
+int directory_writable(const char* dir);
+
+// Writes all of `data` to `fd`, through short writes and interrupts.
+int write_all(int fd, std::string_view data);
+
+#endif

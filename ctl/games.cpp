@@ -1,0 +1,200 @@
+#include "games.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ctl_config.h"
+#include "files.h"
+#include "game_list_edit.h"
+#include "locks.h"
+#include "processes.h"
+#include "visible_text.h"
+
+namespace {
+
+char list_buffer[GAME_LIST_MAX];
+game_list_text edited;
+game_list_text scratch;
+char list_path[PATH_SIZE];
+constexpr int MAX_NAMES = 256;
+
+void usage() {
+    fprintf(stderr, "usage: tessivarctl games list | add PKG... | remove PKG... | check | fix\n");
+}
+
+// Reads game.txt; a missing file is an empty list.
+int read_list(std::string_view* text, const char** reason) {
+    module_path(list_path, sizeof list_path, "game.txt");
+    const ssize_t n = read_small_file(list_path, list_buffer, sizeof list_buffer);
+    if (n < 0 && errno == ENOENT) {
+        *text = {};
+        return 1;
+    }
+    if (n < 0) {
+        *reason = errno == EINVAL  ? "not a regular file"
+                  : errno == EFBIG ? "larger than 1 MiB"
+                                   : strerror(errno);
+        return 0;
+    }
+    *text = std::string_view(list_buffer, static_cast<size_t>(n));
+    return 1;
+}
+
+int write_list(std::string_view text) {
+    struct stat info;
+    const mode_t mode = stat(list_path, &info) == 0 ? (info.st_mode & 0777) : 0644;
+    if (edited.overflow || !replace_file(list_path, text, mode)) {
+        fprintf(stderr, "games: could not write %s (%s); the list is unchanged\n", list_path,
+                edited.overflow ? "it would pass 1 MiB" : strerror(errno));
+        return 0;
+    }
+    return 1;
+}
+
+int check(std::string_view list) {
+    int found = 0;
+    int number = 0;
+    std::string_view line;
+    while (next_list_line(&list, &line)) {
+        ++number;
+        const entry_diagnosis d = diagnose_line(line, number);
+        if (!d.problems) continue;
+        ++found;
+        char reasons[160];
+        problem_text(d.problems, reasons, sizeof reasons);
+        printf("line %d: %s", number, reasons);
+        printf((d.problems & PROBLEM_INVALID) ? ": '" : "; fix makes it '");
+        print_visible(stdout, d.clean);
+        printf("'\n");
+    }
+    return found;
+}
+
+// Whether the package manager knows the package; 1 also when it cannot be asked.
+int installed(const char* package) {
+    const char* argv[] = {"pm", "path", package, nullptr};
+    char out[1024];
+    const int status = run_capture(argv, out, sizeof out);
+    if (status < 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 127)) return 1;
+    return strstr(out, "package:") != nullptr;
+}
+
+}  // namespace
+
+int load_game_list(std::string_view* text, const char** reason) {
+    return read_list(text, reason);
+}
+
+int run_games(int argc, char** argv) {
+    if (argc < 1) {
+        usage();
+        return 2;
+    }
+    const char* command = argv[0];
+    const int edits = strcmp(command, "add") == 0 || strcmp(command, "remove") == 0 ||
+                      strcmp(command, "fix") == 0;
+    if (!edits && strcmp(command, "list") != 0 && strcmp(command, "check") != 0) {
+        usage();
+        return 2;
+    }
+    const char* const* names = argv + 1;
+    const int count = argc - 1;
+    if ((strcmp(command, "add") == 0 || strcmp(command, "remove") == 0) && count == 0) {
+        fprintf(stderr, "games: name at least one package\n");
+        return 2;
+    }
+    if (count > MAX_NAMES) {
+        fprintf(stderr, "games: at most %d packages at once; nothing changed\n", MAX_NAMES);
+        return 2;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!valid_package_name(names[i])) {
+            fprintf(stderr, "games: refusing '");
+            print_visible(stderr, names[i]);
+            fprintf(stderr, "': not a valid Android package name; nothing changed\n");
+            return 2;
+        }
+    }
+
+    // Edits one at a time: two at once would each write the list without the other's change.
+    int lock = -1;
+    if (edits) {
+        char lock_path[PATH_SIZE];
+        module_path(lock_path, sizeof lock_path, ".game.txt.lock");
+        lock = take_lock(lock_path);
+        if (lock < 0) {
+            fprintf(stderr, "games: cannot take %s (%s); nothing changed\n", lock_path,
+                    strerror(errno));
+            return 1;
+        }
+    }
+    std::string_view list;
+    const char* reason = "";
+    if (!read_list(&list, &reason)) {
+        fprintf(stderr, "games: cannot read %s: %s; nothing changed\n", list_path, reason);
+        if (lock >= 0) close(lock);
+        return 1;
+    }
+
+    int status = 0;
+    if (strcmp(command, "list") == 0) {
+        std::string_view rest = list;
+        std::string_view line;
+        while (next_list_line(&rest, &line)) {
+            const std::string_view entry = line_entry(line);
+            if (entry.empty()) continue;
+            print_visible(stdout, entry);
+            putchar('\n');
+        }
+    } else if (strcmp(command, "check") == 0) {
+        status = check(list) ? 1 : 0;
+    } else if (strcmp(command, "add") == 0) {
+        std::string_view current = list;
+        int added = 0;
+        unsigned char is_new[MAX_NAMES] = {};
+        for (int i = 0; i < count; ++i) {
+            if (game_listed(current, names[i])) continue;
+            append_game(current, names[i], &scratch);
+            edited = scratch;
+            current = edited.view();
+            is_new[i] = 1;
+            ++added;
+        }
+        if (added && !write_list(current)) {
+            status = 1;
+        } else {
+            for (int i = 0; i < count; ++i) {
+                if (!is_new[i]) {
+                    printf("already listed: %s\n", names[i]);
+                    continue;
+                }
+                printf("added %s\n", names[i]);
+                if (!installed(names[i]))
+                    printf("warning: %s is not installed; it is listed and counts once it is\n",
+                           names[i]);
+            }
+        }
+    } else if (strcmp(command, "remove") == 0) {
+        const int removed = remove_games(list, names, count, &edited);
+        if (removed && !write_list(edited.view())) {
+            status = 1;
+        } else {
+            for (int i = 0; i < count; ++i)
+                printf(game_listed(list, names[i]) ? "removed %s\n" : "not listed: %s\n", names[i]);
+        }
+    } else {
+        const int fixed = fix_games(list, &edited);
+        if (fixed && !write_list(edited.view())) {
+            status = 1;
+        } else {
+            printf("fixed %d line(s)\n", fixed);
+        }
+    }
+    fflush(stdout);
+    if (lock >= 0) close(lock);
+    return status;
+}

@@ -1,0 +1,42 @@
+// The device's governor nodes: every CPU frequency policy, Adreno's kgsl GPU and Mali GPUs
+// (devfreq); never a bus devfreq. Paths are device paths (without the test root).
+#ifndef TESSIVARCTL_NODES_H
+#define TESSIVARCTL_NODES_H
+
+#include <stddef.h>
+
+#include "ctl_config.h"
+
+constexpr int MAX_NODES = 32;
+constexpr size_t VALUE_SIZE = 256;  // one sysfs value
+
+struct governor_node {
+    char dir[PATH_SIZE];
+    int cpu_policy;  // a cpufreq policy: its governor has tunables
+    char name[64];   // policy0, kgsl-3d0, 13000000.mali
+};
+
+struct node_list {
+    governor_node nodes[MAX_NODES];
+    int count;
+};
+
+// The nodes that exist now, policies in number order.
+void find_governor_nodes(node_list* list);
+
+// The node's governor file, its list of available governors, and (for a CPU policy) the
+// directories that hold the tunables of governor `governor`: the policy's own and the
+// system-wide one some kernels keep. Device paths.
+void governor_file(const governor_node& node, char* out, size_t cap);
+void available_file(const governor_node& node, char* out, size_t cap);
+int tunable_dirs(const governor_node& node, const char* governor, char (*out)[PATH_SIZE]);
+
+// Whether the kernel offers the "performance" governor for the node.
+int offers_performance(const governor_node& node);
+
+// Reads the one-line value of a device file.
+int read_device_value(const char* path, char* out, size_t cap);
+// Writes a value to an existing device file and reads it back: 1 when the file now holds it.
+int write_device_value(const char* path, const char* value);
+
+#endif

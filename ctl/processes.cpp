@@ -1,0 +1,88 @@
+#include "processes.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "files.h"
+
+pid_t start_program(const char* const* argv, int out_fd) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: default signal dispositions and mask, as a freshly started program expects.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGCHLD, SIG_DFL);
+    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+    if (out_fd >= 0) {
+        dup2(out_fd, STDOUT_FILENO);
+        dup2(out_fd, STDERR_FILENO);
+    }
+    execvp(argv[0], const_cast<char* const*>(argv));
+    _exit(127);
+}
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return status;
+}
+
+int run_program(const char* const* argv, int out_fd) {
+    const pid_t pid = start_program(argv, out_fd);
+    return pid < 0 ? -1 : wait_for(pid);
+}
+
+int run_capture(const char* const* argv, char* out, size_t cap) {
+    int fds[2];
+    if (cap == 0 || pipe2(fds, O_CLOEXEC) != 0) return -1;
+    const pid_t pid = start_program(argv, fds[1]);
+    close(fds[1]);
+    size_t len = 0;
+    for (;;) {
+        char scratch[512];
+        char* into = len < cap - 1 ? out + len : scratch;
+        const size_t room = len < cap - 1 ? cap - 1 - len : sizeof scratch;
+        const ssize_t got = pid < 0 ? 0 : read(fds[0], into, room);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        if (into != scratch) len += static_cast<size_t>(got);  // the rest is read and dropped
+    }
+    close(fds[0]);
+    out[len] = '\0';
+    return pid < 0 ? -1 : wait_for(pid);
+}
+
+int process_runs(pid_t pid, const char* exe) {
+    if (pid <= 0) return 0;
+    char link[64];
+    char target[PATH_MAX];
+    char wanted[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return 0;
+    target[n] = '\0';
+    if (!realpath(exe, wanted)) return 0;
+    return strcmp(target, wanted) == 0;
+}
+
+pid_t parent_of(pid_t pid) {
+    char path[64];
+    char stat[1024];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    if (!read_value(path, stat, sizeof stat)) return 0;
+    const char* at = strrchr(stat, ')');
+    // ") S PPID": the state, then the parent.
+    return at && at[1] == ' ' && at[2] && at[3] == ' ' ? atoi(at + 4) : 0;
+}

@@ -1,0 +1,289 @@
+#include "status.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "boot.h"
+#include "ctl_config.h"
+#include "files.h"
+#include "game_list_edit.h"
+#include "games.h"
+#include "json_text.h"
+#include "locks.h"
+#include "nodes.h"
+#include "processes.h"
+#include "snapshot.h"
+#include "visible_text.h"
+
+namespace {
+
+constexpr int MAX_CHANGES = 3;
+constexpr int TAIL_LINES = 20;
+constexpr size_t LOG_READ = 600 * 1024;  // more than the log's bound
+char log_text[LOG_READ];
+char snapshot_text[64 * 1024];
+
+struct status_facts {
+    pid_t supervisor;
+    pid_t daemon;
+    char profile[32];
+    int snapshot_held;
+    int switched_off;
+    int to_remove;
+    node_list nodes;
+    int boosted[MAX_NODES];
+    std::string_view games;  // the list's text
+    const char* games_error;
+    std::string_view changes[MAX_CHANGES];  // newest first
+    int change_count;
+    std::string_view tail[TAIL_LINES];  // oldest first
+    int tail_count;
+};
+status_facts facts;
+
+int module_file_exists(const char* name) {
+    char path[PATH_SIZE];
+    return module_path(path, sizeof path, name) && access(path, F_OK) == 0;
+}
+
+// Alive means: the process holding the supervisor's lock runs this program, and the pid the
+// supervisor wrote for the daemon runs Tessivar as its child. A pid alone proves nothing.
+void find_processes() {
+    char path[PATH_SIZE];
+    char program[PATH_SIZE];
+    module_path(path, sizeof path, ".supervisor.lock");
+    module_path(program, sizeof program, "tessivarctl");
+    const pid_t holder = lock_holder(path);
+    facts.supervisor = holder > 0 && process_runs(holder, program) ? holder : 0;
+    char line[32];
+    module_path(path, sizeof path, "tessivar.daemon.pid");
+    module_path(program, sizeof program, "Tessivar");
+    facts.daemon = 0;
+    if (facts.supervisor && read_value(path, line, sizeof line)) {
+        const pid_t daemon = static_cast<pid_t>(atoi(line));
+        if (process_runs(daemon, program) && parent_of(daemon) == facts.supervisor)
+            facts.daemon = daemon;
+    }
+}
+
+void read_profile_state() {
+    char boot[BOOT_ID_SIZE] = "";
+    char path[PATH_SIZE];
+    char stamp[128];
+    launch_stamp last;
+    read_boot_id(boot, sizeof boot);
+    // The profile file counts only when a profile has run in this boot.
+    module_path(path, sizeof path, ".profile.last");
+    const int this_boot = read_value(path, stamp, sizeof stamp) && parse_stamp(stamp, boot, &last);
+    module_path(path, sizeof path, "current_profile");
+    if (!this_boot || !read_value(path, facts.profile, sizeof facts.profile))
+        snprintf(facts.profile, sizeof facts.profile, "none");
+    module_path(path, sizeof path, "snapshot");
+    const ssize_t n = read_small_file(path, snapshot_text, sizeof snapshot_text);
+    const std::string_view snapshot(snapshot_text, n > 0 ? static_cast<size_t>(n) : 0);
+    facts.snapshot_held = n > 0 && boot[0] && snapshot_boot(snapshot) == boot;
+    find_governor_nodes(&facts.nodes);
+    for (int i = 0; i < facts.nodes.count; ++i) {
+        char file[PATH_SIZE];
+        char governor[VALUE_SIZE];
+        governor_file(facts.nodes.nodes[i], file, sizeof file);
+        int recorded = 0;
+        std::string_view rest = snapshot;
+        snapshot_line line;
+        while (facts.snapshot_held && !recorded && next_snapshot_line(&rest, &line))
+            recorded = line.kind == 'G' && line.path == file && line.value != "performance";
+        facts.boosted[i] = recorded && read_device_value(file, governor, sizeof governor) &&
+                           strcmp(governor, "performance") == 0;
+    }
+}
+
+void read_log() {
+    char path[PATH_SIZE];
+    module_path(path, sizeof path, "tessivar.log");
+    facts.change_count = 0;
+    facts.tail_count = 0;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return;
+    struct stat info;
+    ssize_t n = 0;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const off_t start = info.st_size > static_cast<off_t>(LOG_READ)
+                                ? info.st_size - static_cast<off_t>(LOG_READ)
+                                : 0;
+        n = pread(fd, log_text, sizeof log_text, start);
+    }
+    close(fd);
+    if (n <= 0) return;
+    std::string_view rest(log_text, static_cast<size_t>(n));
+    std::string_view line;
+    static const std::string_view change = "State change detected: ";
+    while (next_list_line(&rest, &line)) {
+        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+        if (line.substr(0, change.size()) == change) {
+            for (int i = MAX_CHANGES - 1; i > 0; --i)
+                facts.changes[i] = facts.changes[i - 1];
+            facts.changes[0] = line.substr(change.size());
+            if (facts.change_count < MAX_CHANGES) ++facts.change_count;
+        }
+        if (facts.tail_count == TAIL_LINES) {
+            for (int i = 1; i < TAIL_LINES; ++i)
+                facts.tail[i - 1] = facts.tail[i];
+            --facts.tail_count;
+        }
+        facts.tail[facts.tail_count++] = line;
+    }
+}
+
+int count_games() {
+    int count = 0;
+    std::string_view rest = facts.games;
+    std::string_view line;
+    while (next_list_line(&rest, &line))
+        count += !line_entry(line).empty();
+    return count;
+}
+
+void print_plain() {
+    if (facts.supervisor && facts.daemon) {
+        printf("Tessivar: running (pid %d, supervisor %d)\n", facts.daemon, facts.supervisor);
+    } else if (facts.supervisor) {
+        printf("Tessivar: restarting (supervisor %d)\n", facts.supervisor);
+    } else {
+        printf("Tessivar: not running\n");
+    }
+    printf("Profile in force: %s\n", facts.profile);
+    printf("Boosted:");
+    int any = 0;
+    for (int i = 0; i < facts.nodes.count; ++i)
+        if (facts.boosted[i]) printf(" %s", facts.nodes.nodes[i].name), any = 1;
+    printf("%s\n", any ? "" : " nothing");
+    printf("Device's own settings held for restore: %s\n", facts.snapshot_held ? "yes" : "no");
+    printf("Module: %s\n", facts.to_remove      ? "to be removed at the next reboot"
+                           : facts.switched_off ? "switched off in the root manager"
+                                                : "on");
+    if (facts.games_error) {
+        printf("Game list: cannot be read (%s)\n", facts.games_error);
+    } else {
+        printf("Games listed: %d\n", count_games());
+    }
+    if (facts.change_count) {
+        printf("Last mode changes (newest first):\n");
+        for (int i = 0; i < facts.change_count; ++i) {
+            printf("  ");
+            print_visible(stdout, facts.changes[i]);
+            putchar('\n');
+        }
+    } else {
+        printf("Last mode changes: none yet\n");
+    }
+    int problems = 0;
+    int number = 0;
+    std::string_view rest = facts.games;
+    std::string_view line;
+    while (next_list_line(&rest, &line)) {
+        const entry_diagnosis d = diagnose_line(line, ++number);
+        if (!d.problems) continue;
+        if (!problems++) printf("Game list problems (fix with: tessivarctl games fix):\n");
+        char reasons[160];
+        printf("  line %d: %s: '", number, problem_text(d.problems, reasons, sizeof reasons));
+        print_visible(stdout, d.clean);
+        printf("'\n");
+    }
+    if (!problems && !facts.games_error) printf("Game list: no problems\n");
+}
+
+void json_key(const char* key, int first = 0) {
+    printf("%s\"%s\":", first ? "" : ",", key);
+}
+
+void print_json() {
+    printf("{");
+    json_key("supervisor", 1);
+    printf("{\"running\":%s,\"pid\":%d}", facts.supervisor ? "true" : "false", facts.supervisor);
+    json_key("daemon");
+    printf("{\"running\":%s,\"pid\":%d}", facts.daemon ? "true" : "false", facts.daemon);
+    json_key("profile");
+    write_json_string(stdout, facts.profile);
+    json_key("boosted");
+    printf("[");
+    for (int i = 0, n = 0; i < facts.nodes.count; ++i) {
+        if (!facts.boosted[i]) continue;
+        if (n++) printf(",");
+        write_json_string(stdout, facts.nodes.nodes[i].name);
+    }
+    printf("]");
+    json_key("snapshotHeld");
+    printf(facts.snapshot_held ? "true" : "false");
+    json_key("switchedOff");
+    printf(facts.switched_off ? "true" : "false");
+    json_key("toBeRemoved");
+    printf(facts.to_remove ? "true" : "false");
+    json_key("gameListError");
+    if (facts.games_error) {
+        write_json_string(stdout, facts.games_error);
+    } else {
+        printf("null");
+    }
+    json_key("games");
+    printf("[");
+    std::string_view rest = facts.games;
+    std::string_view line;
+    for (int n = 0; next_list_line(&rest, &line);) {
+        const std::string_view entry = line_entry(line);
+        if (entry.empty()) continue;
+        if (n++) printf(",");
+        write_json_string(stdout, entry);
+    }
+    printf("]");
+    json_key("problems");
+    printf("[");
+    rest = facts.games;
+    for (int number = 0, n = 0; next_list_line(&rest, &line);) {
+        const entry_diagnosis d = diagnose_line(line, ++number);
+        if (!d.problems) continue;
+        char reasons[160];
+        printf("%s{\"line\":%d,\"reasons\":", n++ ? "," : "", number);
+        write_json_string(stdout, problem_text(d.problems, reasons, sizeof reasons));
+        printf(",\"clean\":");
+        write_json_string(stdout, d.clean);
+        printf(",\"fixable\":%s}", (d.problems & PROBLEM_INVALID) ? "false" : "true");
+    }
+    printf("]");
+    json_key("changes");
+    printf("[");
+    for (int i = 0; i < facts.change_count; ++i) {
+        if (i) printf(",");
+        write_json_string(stdout, facts.changes[i]);
+    }
+    printf("]");
+    json_key("log");
+    printf("[");
+    for (int i = 0; i < facts.tail_count; ++i) {
+        if (i) printf(",");
+        write_json_string(stdout, facts.tail[i]);
+    }
+    printf("]}\n");
+}
+
+}  // namespace
+
+int run_status(int json) {
+    find_processes();
+    read_profile_state();
+    facts.switched_off = module_file_exists("disable");
+    facts.to_remove = module_file_exists("remove");
+    facts.games_error = nullptr;
+    if (!load_game_list(&facts.games, &facts.games_error)) facts.games = {};
+    read_log();
+    if (json) {
+        print_json();
+    } else {
+        print_plain();
+    }
+    return fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,331 @@
+#include "supervisor.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "boot.h"
+#include "ctl_config.h"
+#include "files.h"
+#include "fixed_text.h"
+#include "locks.h"
+#include "log_writer.h"
+#include "processes.h"
+#include "profile.h"
+#include "snapshot.h"
+
+namespace {
+
+struct supervisor_state {
+    log_writer log;
+    int pipe_read;   // the daemon's (and its scripts') output
+    int pipe_write;  // kept open here, so the pipe never ends while children come and go
+    pid_t daemon;
+    long long daemon_started_ms;
+    int delay;  // seconds before the next restart
+    char assembled[4096];
+    size_t assembled_len;
+};
+supervisor_state s;
+
+long long now_ms() {
+    timespec now = {};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void note(const char* text) {
+    fixed_text<512> line;
+    line.append("supervisor: ");
+    line.append(text);
+    write_log_line(&s.log, line.view());
+}
+
+// Moves whatever the children printed into the log, a whole line at a time.
+void drain_output(int final) {
+    for (;;) {
+        const ssize_t got =
+            read(s.pipe_read, s.assembled + s.assembled_len, sizeof s.assembled - s.assembled_len);
+        if (got > 0) s.assembled_len += static_cast<size_t>(got);
+        size_t used = 0;
+        while (size_t n = log_line_length(s.assembled + used, s.assembled_len - used,
+                                          sizeof s.assembled)) {
+            write_log_line(&s.log, std::string_view(s.assembled + used, n));
+            used += n;
+        }
+        s.assembled_len -= used;
+        if (used) memmove(s.assembled, s.assembled + used, s.assembled_len);
+        if (got <= 0 && !(got < 0 && errno == EINTR)) break;
+    }
+    if (final && s.assembled_len) {
+        write_log_line(&s.log, std::string_view(s.assembled, s.assembled_len));
+        s.assembled_len = 0;
+    }
+}
+
+// The balanced profile, run as a program of its own so that it is dated as a launch of now
+// and its lines land in the log.
+void restore() {
+    char self[PATH_SIZE];
+    if (!module_path(self, sizeof self, "tessivarctl")) return;
+    const char* argv[] = {self, "profile", "balanced", nullptr};
+    run_program(argv, s.pipe_write);
+    drain_output(0);
+}
+
+void start_daemon() {
+    char program[PATH_SIZE];
+    module_path(program, sizeof program, "Tessivar");
+    const pid_t supervisor = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The daemon never outlives the supervisor, however the supervisor ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != supervisor) _exit(0);
+        const char* argv[] = {program, nullptr};
+        if (chdir("/") != 0) _exit(126);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+        dup2(s.pipe_write, STDOUT_FILENO);
+        dup2(s.pipe_write, STDERR_FILENO);
+        execv(program, const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    s.daemon = pid > 0 ? pid : 0;
+    s.daemon_started_ms = now_ms();
+    char pid_path[PATH_SIZE];
+    char line[32];
+    snprintf(line, sizeof line, "%d\n", static_cast<int>(pid));
+    if (pid > 0 && module_path(pid_path, sizeof pid_path, "tessivar.daemon.pid"))
+        replace_file(pid_path, line, 0644);
+    if (pid < 0) note("could not start Tessivar");
+}
+
+[[noreturn]] void stop(const char* why) {
+    if (s.daemon > 0) {
+        kill(s.daemon, SIGTERM);
+        wait_for(s.daemon);
+        s.daemon = 0;
+    }
+    drain_output(0);
+    restore();
+    drain_output(1);
+    note(why);
+    _exit(0);
+}
+
+// Called once the daemon has ended: the profile goes back to balanced, one line says how it
+// ended, and the next start waits the back-off.
+long long daemon_ended(int status) {
+    const long long ran_ms = now_ms() - s.daemon_started_ms;
+    s.daemon = 0;
+    drain_output(1);
+    restore();
+    if (ran_ms >= static_cast<long long>(RESTART_QUICK_RUN) * second_ms())
+        s.delay = RESTART_FIRST_DELAY;
+    char line[160];
+    if (WIFSIGNALED(status)) {
+        snprintf(line, sizeof line,
+                 "Tessivar was killed by signal %d; balanced profile restored; restarting in %d s",
+                 WTERMSIG(status), s.delay);
+    } else {
+        snprintf(line, sizeof line,
+                 "Tessivar exited with status %d; balanced profile restored; restarting in %d s",
+                 WEXITSTATUS(status), s.delay);
+    }
+    note(line);
+    const long long restart_at = now_ms() + static_cast<long long>(s.delay) * second_ms();
+    s.delay = s.delay * 2 > RESTART_MAX_DELAY ? RESTART_MAX_DELAY : s.delay * 2;
+    return restart_at;
+}
+
+int file_exists(const char* name) {
+    char path[PATH_SIZE];
+    return module_path(path, sizeof path, name) && access(path, F_OK) == 0;
+}
+
+// State of an earlier boot describes a kernel that is gone, and temporaries older than this
+// boot were left by a process that died: both are dropped at start.
+void drop_stale_state(const char* boot) {
+    static char text[64 * 1024];
+    char path[PATH_SIZE];
+    if (module_path(path, sizeof path, "snapshot")) {
+        const ssize_t n = read_small_file(path, text, sizeof text);
+        if (n >= 0 && snapshot_boot(std::string_view(text, static_cast<size_t>(n))) != boot)
+            remove_file(path);
+    }
+    char stamp[128];
+    launch_stamp last;
+    if (module_path(path, sizeof path, ".profile.last") &&
+        (!read_value(path, stamp, sizeof stamp) || !parse_stamp(stamp, boot, &last))) {
+        remove_file(path);
+        if (module_path(path, sizeof path, "current_profile")) remove_file(path);
+    }
+    timespec up = {};
+    clock_gettime(CLOCK_BOOTTIME, &up);
+    const time_t booted = time(nullptr) - up.tv_sec;
+    if (DIR* d = opendir(module_dir())) {
+        while (dirent* entry = readdir(d)) {
+            const size_t len = strlen(entry->d_name);
+            if (entry->d_name[0] != '.' || len < 5 || strcmp(entry->d_name + len - 4, ".tmp") != 0)
+                continue;
+            struct stat info;
+            if (module_path(path, sizeof path, entry->d_name) && lstat(path, &info) == 0 &&
+                S_ISREG(info.st_mode) && info.st_mtime < booted)
+                unlink(path);
+        }
+        closedir(d);
+    }
+}
+
+}  // namespace
+
+int supervise() {
+    char lock_path[PATH_SIZE];
+    module_path(lock_path, sizeof lock_path, ".supervisor.lock");
+    if (!directory_writable(module_dir())) {
+        fprintf(stderr, "supervisor: cannot write to %s: %s\n", module_dir(), strerror(errno));
+        return 1;
+    }
+    const int lock = try_hold_lock(lock_path);
+    if (lock < 0) {
+        printf("supervisor: already running (pid %d)\n", static_cast<int>(lock_holder(lock_path)));
+        return 0;
+    }
+    char boot[BOOT_ID_SIZE] = "";
+    read_boot_id(boot, sizeof boot);
+
+    // The lock file names the boot of the last start; read through the held descriptor, since
+    // closing any other descriptor of the file would let go of the lock.
+    char last_boot[BOOT_ID_SIZE] = "";
+    const ssize_t n = pread(lock, last_boot, sizeof last_boot - 1, 0);
+    last_boot[n > 0 ? n : 0] = '\0';
+    last_boot[strcspn(last_boot, "\n")] = '\0';
+    const int new_boot = strcmp(last_boot, boot) != 0;
+
+    char log_path[PATH_SIZE];
+    char old_path[PATH_SIZE];
+    module_path(log_path, sizeof log_path, "tessivar.log");
+    module_path(old_path, sizeof old_path, "tessivar.log.old");
+    struct stat info;
+    if (new_boot && lstat(log_path, &info) == 0 && S_ISREG(info.st_mode))
+        rename(log_path, old_path);  // the last boot's log
+    drop_stale_state(boot);
+    if (ftruncate(lock, 0) == 0) {
+        char line[BOOT_ID_SIZE + 2];
+        const int len = snprintf(line, sizeof line, "%s\n", boot);
+        if (pwrite(lock, line, static_cast<size_t>(len), 0) != len) {
+            // Only costs the next start its "new boot" guess; nothing to do about it.
+        }
+    }
+
+    open_log(&s.log, log_path, old_path, log_limit());
+    char pid_path[PATH_SIZE];
+    char pid_line[32];
+    snprintf(pid_line, sizeof pid_line, "%d\n", static_cast<int>(getpid()));
+    if (module_path(pid_path, sizeof pid_path, "tessivar.pid"))
+        replace_file(pid_path, pid_line, 0644);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        note("cannot make a pipe; not started");
+        return 1;
+    }
+    s.pipe_read = fds[0];
+    s.pipe_write = fds[1];
+    fcntl(s.pipe_read, F_SETFL, O_NONBLOCK);
+
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGCHLD);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGHUP);
+    sigprocmask(SIG_BLOCK, &handled, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signals = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch >= 0) inotify_add_watch(watch, module_dir(), IN_CREATE | IN_MOVED_TO);
+
+    note("started");
+    s.delay = RESTART_FIRST_DELAY;
+    if (file_exists("remove"))
+        stop("the module is to be removed; balanced profile restored, supervisor stopped");
+    restore();  // from a known state: a supervisor killed before may have left a game boosted
+    long long restart_at = 0;
+    for (;;) {
+        if (!s.daemon && now_ms() >= restart_at) start_daemon();
+        int timeout = -1;
+        if (!s.daemon) {
+            const long long wait = restart_at - now_ms();
+            timeout = wait < 0 ? 0 : static_cast<int>(wait);
+        }
+        pollfd fds_to_watch[3] = {
+            {s.pipe_read, POLLIN, 0}, {signals, POLLIN, 0}, {watch, POLLIN, 0}};
+        if (poll(fds_to_watch, watch >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) {
+            note("poll failed; stopping");
+            stop("stopped; balanced profile restored");
+        }
+        if (fds_to_watch[0].revents) drain_output(0);
+        if (watch >= 0 && fds_to_watch[2].revents) {
+            alignas(inotify_event) char events[4096];
+            const ssize_t got = read(watch, events, sizeof events);
+            int disabled = 0;
+            for (ssize_t at = 0; at < got;) {
+                const inotify_event* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len && strcmp(event->name, "remove") == 0)
+                    stop(
+                        "the module is to be removed; balanced profile restored, supervisor "
+                        "stopped");
+                if (event->len && strcmp(event->name, "disable") == 0) disabled = 1;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+            if (disabled) {
+                restore();
+                note("the module was switched off in the root manager; balanced profile restored");
+            }
+        }
+        if (fds_to_watch[1].revents) {
+            signalfd_siginfo info;
+            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (info.ssi_signo != SIGCHLD) stop("stopped; balanced profile restored");
+            }
+            int status = 0;
+            if (s.daemon && waitpid(s.daemon, &status, WNOHANG) == s.daemon)
+                restart_at = daemon_ended(status);
+            while (waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+        }
+    }
+}
+
+int stop_supervisor() {
+    char lock_path[PATH_SIZE];
+    module_path(lock_path, sizeof lock_path, ".supervisor.lock");
+    const pid_t holder = lock_holder(lock_path);
+    if (holder > 0 && process_runs(holder, "/proc/self/exe")) {
+        kill(holder, SIGTERM);
+        // It stops the daemon and restores on its way out; wait for it, 10 s at most.
+        for (int i = 0; i < 500 && lock_holder(lock_path) == holder; ++i)
+            usleep(20000);
+        printf("stopped the supervisor (pid %d) and Tessivar\n", static_cast<int>(holder));
+    } else {
+        printf("no supervisor was running\n");
+    }
+    fflush(stdout);
+    return run_profile("balanced");
+}

@@ -1,0 +1,39 @@
+// tessivarctl: the module's control program. The profiles, the supervisor, the game list and
+// the status, for the root manager's scripts, the page, the Action button and a root shell.
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "games.h"
+#include "profile.h"
+#include "status.h"
+#include "supervisor.h"
+
+namespace {
+
+int usage() {
+    fprintf(stderr,
+            "usage: tessivarctl profile performance|balanced\n"
+            "       tessivarctl supervise\n"
+            "       tessivarctl stop\n"
+            "       tessivarctl games list | add PKG... | remove PKG... | check | fix\n"
+            "       tessivarctl status [--json]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader that goes away (a closed page) must not end a profile half-way.
+    signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) return usage();
+    const char* command = argv[1];
+    if (strcmp(command, "profile") == 0 && argc == 3) return run_profile(argv[2]);
+    if (strcmp(command, "supervise") == 0 && argc == 2) return supervise();
+    if (strcmp(command, "stop") == 0 && argc == 2) return stop_supervisor();
+    if (strcmp(command, "games") == 0) return run_games(argc - 2, argv + 2);
+    if (strcmp(command, "status") == 0 && argc == 2) return run_status(0);
+    if (strcmp(command, "status") == 0 && argc == 3 && strcmp(argv[2], "--json") == 0)
+        return run_status(1);
+    return usage();
+}
