@@ -7,6 +7,7 @@
 
 #include "ctl_config.h"
 #include "files.h"
+#include "text_view.h"
 
 int read_boot_id(char* out, size_t cap) {
     char path[PATH_SIZE];
@@ -38,11 +39,11 @@ int format_stamp(char* out, size_t cap, std::string_view boot, const launch_stam
 }
 
 int parse_stamp(std::string_view text, std::string_view boot, launch_stamp* stamp) {
-    if (boot.empty() || text.size() <= boot.size() || text.substr(0, boot.size()) != boot ||
+    if (boot.empty() || text.size() <= boot.size() || sub(text, 0, boot.size()) != boot ||
         text[boot.size()] != ' ')
         return 0;
     char numbers[64];
-    const std::string_view rest = text.substr(boot.size() + 1);
+    const std::string_view rest = sub(text, boot.size() + 1);
     if (rest.size() >= sizeof numbers) return 0;
     memcpy(numbers, rest.data(), rest.size());
     numbers[rest.size()] = '\0';

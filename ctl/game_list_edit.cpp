@@ -4,19 +4,20 @@
 #include <string.h>
 
 #include "pieces.h"
+#include "text_view.h"
 
 int next_list_line(std::string_view* text, std::string_view* line) {
     if (text->empty()) return 0;
     const size_t nl = text->find('\n');
     const size_t len = nl == std::string_view::npos ? text->size() : nl + 1;
-    *line = text->substr(0, len);
+    *line = sub(*text, 0, len);
     text->remove_prefix(len);
     return 1;
 }
 
 std::string_view line_entry(std::string_view line) {
     const size_t piece = next_piece_length(line.data(), line.size(), 1);
-    return game_list_piece_entry(line.substr(0, piece));
+    return game_list_piece_entry(sub(line, 0, piece));
 }
 
 namespace {
@@ -31,14 +32,14 @@ size_t entry_end(std::string_view line) {
 }  // namespace
 
 entry_diagnosis diagnose_line(std::string_view line, int number) {
-    return diagnose_entry(line.substr(0, entry_end(line)), number == 1);
+    return diagnose_entry(sub(line, 0, entry_end(line)), number == 1);
 }
 
 int game_listed(std::string_view list, std::string_view package) {
     // Piece by piece, as the daemon reads it: a line past 1023 bytes goes on as another line.
     while (!list.empty()) {
         const size_t n = next_piece_length(list.data(), list.size(), 1);
-        if (game_list_piece_entry(list.substr(0, n)) == package) return 1;
+        if (game_list_piece_entry(sub(list, 0, n)) == package) return 1;
         list.remove_prefix(n);
     }
     return 0;
@@ -49,7 +50,7 @@ void append_game(std::string_view list, std::string_view package, game_list_text
     std::string_view rest = list;
     const char* eol = "\n";
     if (next_list_line(&rest, &first) && first.size() >= 2 &&
-        first.substr(first.size() - 2) == "\r\n")
+        sub(first, first.size() - 2) == "\r\n")
         eol = "\r\n";
     out->clear();
     out->append(list);
@@ -91,7 +92,7 @@ int fix_games(std::string_view list, game_list_text* out) {
         const entry_diagnosis d = diagnose_line(line, number);
         if (d.problems && !(d.problems & PROBLEM_INVALID) && end < LINE_SIZE) {
             out->append(d.clean);
-            out->append(line.substr(end));
+            out->append(sub(line, end));
             ++fixed;
         } else {
             out->append(line);

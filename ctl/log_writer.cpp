@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "files.h"
+#include "text_view.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ int open_log(log_writer* log, const char* path, const char* old_path, size_t lim
 
 void write_log_line(log_writer* log, std::string_view line) {
     if (log->fd < 0) return;
-    if (line.size() > log->limit - 1) line = line.substr(0, log->limit - 1);
+    if (line.size() > log->limit - 1) line = sub(line, 0, log->limit - 1);
     const int ends = !line.empty() && line.back() == '\n';
     const size_t total = line.size() + (ends ? 0 : 1);
     if (log->size > 0 && log->size + total > log->limit) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "files.h"
+#include "text_view.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ int offers_performance(const governor_node& node) {
     while (at < governors.size()) {
         size_t end = governors.find(' ', at);
         if (end == std::string_view::npos) end = governors.size();
-        if (governors.substr(at, end - at) == "performance") return 1;
+        if (sub(governors, at, end - at) == "performance") return 1;
         at = end + 1;
     }
     return 0;
@@ -154,7 +155,7 @@ int write_device_value(const char* device, const char* value) {
     char path[PATH_SIZE];
     if (!device_path(path, sizeof path, device)) return 0;
     // Never creates a file, and never follows a link put in a node file's place.
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return 0;
     struct stat info;
     char line[VALUE_SIZE + 1];

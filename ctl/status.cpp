@@ -18,6 +18,7 @@
 #include "nodes.h"
 #include "processes.h"
 #include "snapshot.h"
+#include "text_view.h"
 #include "visible_text.h"
 
 namespace {
@@ -124,10 +125,10 @@ void read_log() {
     static const std::string_view change = "State change detected: ";
     while (next_list_line(&rest, &line)) {
         if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-        if (line.substr(0, change.size()) == change) {
+        if (sub(line, 0, change.size()) == change) {
             for (int i = MAX_CHANGES - 1; i > 0; --i)
                 facts.changes[i] = facts.changes[i - 1];
-            facts.changes[0] = line.substr(change.size());
+            facts.changes[0] = sub(line, change.size());
             if (facts.change_count < MAX_CHANGES) ++facts.change_count;
         }
         if (facts.tail_count == TAIL_LINES) {

@@ -11,9 +11,12 @@ case $ARCH in
   *) abort "! Tessivar is built for arm64 and arm devices only; this one is $ARCH." ;;
 esac
 
-[ -f "$MODPATH/bin/$abi/Tessivar" ] || abort "! The zip has no bin/$abi/Tessivar."
+for program in Tessivar tessivarctl; do
+  [ -f "$MODPATH/bin/$abi/$program" ] || abort "! The zip has no bin/$abi/$program."
+done
 ui_print "- Installing Tessivar for $abi"
 mv -f "$MODPATH/bin/$abi/Tessivar" "$MODPATH/Tessivar"
+mv -f "$MODPATH/bin/$abi/tessivarctl" "$MODPATH/tessivarctl"
 rm -rf "${MODPATH:?}/bin"
 
 # On an update the installed module still sits beside modules_update/: keep its game list.
@@ -24,6 +27,7 @@ if [ -f "$old_game_list" ]; then
 fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755
-for script in service.sh uninstall.sh action.sh Scripts/performance.sh Scripts/balanced.sh Scripts/supervisor.sh Scripts/games.sh; do
+set_perm "$MODPATH/tessivarctl" 0 0 0755
+for script in service.sh uninstall.sh action.sh Scripts/performance.sh Scripts/balanced.sh Scripts/games.sh; do
   set_perm "$MODPATH/$script" 0 0 0755
 done

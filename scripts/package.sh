@@ -14,7 +14,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 abis=(arm64-v8a armeabi-v7a)
-programs=(Tessivar)
+programs=(Tessivar tessivarctl)
 
 binaries=
 out=$root/dist

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "text_view.h"
 #include "window_state.h"
 
 const char* game_list_entry(char* line) {
@@ -15,7 +16,7 @@ std::string_view game_list_piece_entry(std::string_view piece) {
     while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n' && piece[end] != '\0')
         ++end;
     if (end == 0 || piece[0] == '#') return {};
-    return piece.substr(0, end);
+    return sub(piece, 0, end);
 }
 
 namespace {
@@ -43,7 +44,7 @@ int valid_package_name(std::string_view name) {
     while (at <= name.size()) {
         size_t dot = name.find('.', at);
         if (dot == std::string_view::npos) dot = name.size();
-        const std::string_view segment = name.substr(at, dot - at);
+        const std::string_view segment = sub(name, at, dot - at);
         if (segment.empty() || !is_letter(segment[0])) return 0;
         for (char c : segment)
             if (!is_letter(c) && !(c >= '0' && c <= '9') && c != '_') return 0;
@@ -56,7 +57,7 @@ int valid_package_name(std::string_view name) {
 entry_diagnosis diagnose_entry(std::string_view entry, int first_line) {
     entry_diagnosis d = {0, {}};
     static const char bom[] = "\xEF\xBB\xBF";
-    if (first_line && entry.substr(0, 3) == bom) {
+    if (first_line && sub(entry, 0, 3) == bom) {
         d.problems |= PROBLEM_BOM;
         entry.remove_prefix(3);
     }
@@ -68,7 +69,7 @@ entry_diagnosis diagnose_entry(std::string_view entry, int first_line) {
     if (clean.size() != entry.size()) d.problems |= PROBLEM_WHITESPACE;
     for (size_t i = 1; i < clean.size(); ++i) {
         if (clean[i] == '#' && is_blank(clean[i - 1])) {
-            clean = trim(clean.substr(0, i));
+            clean = trim(sub(clean, 0, i));
             d.problems |= PROBLEM_INLINE_COMMENT;
             break;
         }

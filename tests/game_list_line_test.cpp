@@ -1,8 +1,8 @@
+#include "game_list_line.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "game_list_line.h"
 
 namespace {
 

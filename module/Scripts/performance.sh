@@ -1,10 +1,6 @@
 #!/system/bin/sh
-# Performance profile: every CPU policy and the GPU to the "performance" governor, where the
-# kernel offers it, after a snapshot of the device's own settings. Tessivar runs this when a
-# listed game comes to the front.
-scripts=${0%/*}
-moddir=${scripts%/*}
-# shellcheck source=Scripts/governors.sh
-. "$scripts/governors.sh"
-run_under_manager_busybox "$@"
-run_profile "$moddir" performance
+# Performance profile: Tessivar runs this when a listed game comes to the front. The CPU
+# policies and the GPU go to the "performance" governor after a snapshot of the device's own
+# settings; see tessivarctl.
+moddir=${0%/*}/..
+exec "$moddir/tessivarctl" profile performance

@@ -1,0 +1,249 @@
+// The profiles against the fake device: what they change, what they put back, and that a
+// reboot, a refusal, a full disk, a kill or a hand-edited snapshot never leaves the phone
+// boosted or writes anything but governor settings.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "ctl_sandbox.h"
+
+namespace {
+
+using ctl::exists;
+using ctl::read_file;
+using ctl::write_file;
+
+const char kBoostedLine[] =
+    "performance: governor set to performance on: policy0 policy4 kgsl-3d0\n";
+
+class ProfileTest : public CtlTest {
+protected:
+    std::string temporaries() const {
+        std::string found;
+        DIR* d = opendir(mod_.c_str());
+        while (dirent* e = d ? readdir(d) : nullptr) {
+            const std::string name = e->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+                found += name + " ";
+        }
+        if (d) closedir(d);
+        return found;
+    }
+};
+
+TEST_F(ProfileTest, RoundTripPutsBackGovernorsAndTheVendorsTunablesByteForByte) {
+    EXPECT_EQ(ctl({"profile", "balanced"}).out, "balanced: nothing to restore; nothing changed\n");
+    // A vendor script retunes after boot: the snapshot, taken right before boosting, has it.
+    write_file(dev(std::string(kPolicy) + "/policy0/schedutil/rate_limit_us"), "2000\n");
+    std::string own = kOriginalTunables;
+    own.replace(own.find("rate_limit_us=500"), 17, "rate_limit_us=2000");
+
+    EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    EXPECT_EQ(governors(), kBoostedGovernors);
+    EXPECT_EQ(read_file(mod("current_profile")), "performance\n");
+    const std::string snapshot = read_file(mod("snapshot"));
+    EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);  // a second game in a row
+    EXPECT_EQ(read_file(mod("snapshot")), snapshot) << "taken again while boosted";
+
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 8 setting(s) of the device's own, 0 refused\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_EQ(tunables(), own);
+    EXPECT_EQ(read_file(mod("current_profile")), "balanced\n");
+    EXPECT_FALSE(exists(mod("snapshot")));
+    EXPECT_EQ(temporaries(), "");
+}
+
+// The stamp of a launch in the last boot (ticks since boot: a phone that was up for days) must
+// not make every launch of this boot look older.
+TEST_F(ProfileTest, AfterARebootTheFirstLaunchIsApplied) {
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    write_file(mod(".profile.last"), "boot-1 99999999999 99999999999999\n");
+    reboot("boot-2");
+    // The old kernel's settings are gone with it: its snapshot is not restored.
+    write_file(dev(std::string(kPolicy) + "/policy0/scaling_governor"), "schedutil\n");
+    write_file(dev(std::string(kPolicy) + "/policy4/scaling_governor"), "walt\n");
+    write_file(dev("/sys/class/kgsl/kgsl-3d0/devfreq/governor"), "msm-adreno-tz\n");
+    EXPECT_EQ(ctl({"profile", "balanced"}).out, "balanced: nothing to restore; nothing changed\n");
+    EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    EXPECT_EQ(governors(), kBoostedGovernors);
+}
+
+// EBUSY on one governor during the restore: the snapshot stays, the next balanced finishes the
+// job, and the next game's snapshot records the device's own governor, not "performance".
+TEST_F(ProfileTest, ARefusedRestoreKeepsTheSnapshotAndIsRetried) {
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    write_file(dev("/refuse-once"), std::string(kPolicy) + "/policy4/scaling_governor");
+    const auto first = ctl({"profile", "balanced"});
+    EXPECT_NE(
+        first.out.find("3 refused (policy4 governor, policy4 boost, policy4 target_loads; kept"),
+        std::string::npos)
+        << first.out;
+    EXPECT_TRUE(exists(mod("snapshot")));
+    EXPECT_NE(governors(), kOriginalGovernors);
+
+    EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 8 setting(s) of the device's own, 0 refused\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_EQ(tunables(), kOriginalTunables);
+    EXPECT_FALSE(exists(mod("snapshot")));
+}
+
+// Only a node's governor file and files directly inside its governor's directories are ever
+// written back, whatever the snapshot says.
+TEST_F(ProfileTest, AHandEditedSnapshotWritesNothingButGovernorSettings) {
+    const std::string p = kPolicy;
+    const std::string victims[] = {p + "/policy0/scaling_max_freq", p + "/policy0/scaling_min_freq",
+                                   p + "/policy0/stats/reset", "/etc/passwd"};
+    for (const auto& v : victims) {
+        system(("mkdir -p \"$(dirname '" + dev(v) + "')\"").c_str());
+        write_file(dev(v), "untouched\n");
+    }
+    write_file(mod("snapshot"),
+               "B boot-1\n"
+               "G " +
+                   p +
+                   "/policy0/scaling_governor schedutil\n"
+                   "T " +
+                   p +
+                   "/policy0/scaling_max_freq 300000\n"
+                   "T " +
+                   p +
+                   "/policy0/scaling_min_freq 300000\n"
+                   "T " +
+                   p +
+                   "/policy0/stats/reset 1\n"
+                   "T /etc/passwd pwned\n"
+                   "T " +
+                   p +
+                   "/policy0/schedutil/../../../../../../etc/passwd pwned\n"
+                   "G " +
+                   p +
+                   "/policy0/../../../../../etc/passwd pwned\n"
+                   "T " +
+                   p + "/policy0/schedutil/rate_limit_us 600\n");
+    const auto out = ctl({"profile", "balanced"});
+    EXPECT_EQ(out.out,
+              "balanced: restored 2 setting(s) of the device's own, 0 refused; ignored 6 line(s) "
+              "that name no governor setting\n");
+    for (const auto& v : victims)
+        EXPECT_EQ(read_file(dev(v)), "untouched\n") << v;
+    EXPECT_EQ(read_file(dev(p + "/policy0/schedutil/rate_limit_us")), "600\n");
+}
+
+// /data full while recording: nothing is boosted and no temporary file is left.
+TEST_F(ProfileTest, AFullDiskBoostsNothing) {
+    const std::string script =
+        "mount -t tmpfs -o size=8k tmpfs '" + mod_ + "' && ln -s '" TESSIVARCTL "' '" + mod_ +
+        "/tessivarctl' && { dd if=/dev/zero of='" + mod_ + "/fill' bs=1k count=64 2>/dev/null; '" +
+        mod_ + "/tessivarctl' profile performance > '" + root_ + "/out' 2>&1; echo \\$? > '" +
+        root_ + "/rc'; ls -A '" + mod_ + "' > '" + root_ + "/listing'; }";
+    system(("unshare -m sh -c \"" + script + "\"").c_str());
+    if (!exists(root_ + "/rc")) GTEST_SKIP() << "no private mount namespace here (needs root)";
+    EXPECT_EQ(read_file(root_ + "/rc"), "1\n");
+    const std::string out = read_file(root_ + "/out");
+    EXPECT_NE(out.find("performance: could not record the device's settings; nothing changed\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    // No snapshot and no temporary file left in the full directory.
+    EXPECT_EQ(read_file(root_ + "/listing"), ".profile.lock\nfill\ntessivarctl\n");
+}
+
+// An unwritable module directory fails at once with one line; nothing waits or spins.
+TEST_F(ProfileTest, AnUnwritableModuleDirectoryFailsAtOnce) {
+    const std::string script = "mount -o bind,ro '" + mod_ + "' '" + mod_ + "' && exec '" + mod_ +
+                               "/tessivarctl' profile performance > '" + root_ + "/out' 2>&1";
+    const int status = system(("timeout 10 unshare -m sh -c \"" + script + "\"").c_str());
+    if (read_file(root_ + "/out").empty()) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(read_file(root_ + "/out"), "performance: cannot write to " + mod_ +
+                                             " (Read-only file system); nothing changed\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+}
+
+// The lock is the kernel's: a holder killed with SIGKILL holds nothing; a live one is waited for.
+TEST_F(ProfileTest, AKilledLockHolderBlocksNothingAndALiveOneIsWaitedFor) {
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(mod(".profile.lock").c_str(), O_RDWR | O_CREAT, 0600);
+        flock(fd, LOCK_EX);
+        write_file(root_ + "/locked", "");
+        pause();
+        _exit(0);
+    }
+    ASSERT_TRUE(ctl::eventually([&] { return exists(root_ + "/locked"); }));
+    const pid_t waiting = start_ctl({"profile", "performance"}, root_ + "/waiting");
+    poll(nullptr, 0, 300);
+    EXPECT_EQ(waitpid(waiting, nullptr, WNOHANG), 0) << "did not wait for the holder";
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    waitpid(waiting, nullptr, 0);
+    EXPECT_EQ(read_file(root_ + "/waiting"), kBoostedLine);
+    EXPECT_EQ(governors(), kBoostedGovernors);
+}
+
+// Launched while another holds the lock, the later launch wins whichever gets the lock first.
+TEST_F(ProfileTest, TheLastLaunchedIsTheOneInForce) {
+    for (const bool performance_last : {true, false}) {
+        const int fd = open(mod(".profile.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        const char* first = performance_last ? "balanced" : "performance";
+        const char* last = performance_last ? "performance" : "balanced";
+        const pid_t a = start_ctl({"profile", first}, root_ + "/a");
+        poll(nullptr, 0, 50);  // a later tick of the clock
+        const pid_t b = start_ctl({"profile", last}, root_ + "/b");
+        poll(nullptr, 0, 100);
+        close(fd);
+        waitpid(a, nullptr, 0);
+        waitpid(b, nullptr, 0);
+        EXPECT_EQ(read_file(mod("current_profile")), std::string(last) + "\n");
+        EXPECT_EQ(governors(), performance_last ? kBoostedGovernors : kOriginalGovernors);
+    }
+}
+
+// SIGKILL right after each device write of a profile run; the balanced that follows (as the
+// supervisor runs one) puts the device's own values back byte for byte.
+TEST_F(ProfileTest, AKillAtAnyWriteIsUndoneByTheNextBalanced) {
+    for (const char* killed : {"performance", "balanced"}) {
+        for (int write = 1;; ++write) {
+            SCOPED_TRACE(std::string(killed) + " killed after write " + std::to_string(write));
+            if (std::string(killed) == "balanced")
+                ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+            write_file(dev("/writes"), "0\n");
+            write_file(dev("/kill-at"), std::to_string(write) + "\n");
+            const auto run = ctl({"profile", killed});
+            unlink(dev("/kill-at").c_str());
+            const bool was_killed = run.status == 128 + SIGKILL;
+            EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
+            EXPECT_EQ(governors(), kOriginalGovernors);
+            EXPECT_EQ(tunables(), kOriginalTunables);
+            EXPECT_FALSE(exists(mod("snapshot")));
+            if (!was_killed) break;  // past the run's last write
+            ASSERT_LT(write, 40);
+        }
+    }
+}
+
+// The manager's switch: no boost while the module is switched off or to be removed.
+TEST_F(ProfileTest, TheManagersSwitchIsHonoured) {
+    for (const char* flag : {"disable", "remove"}) {
+        ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+        write_file(mod(flag), "");
+        EXPECT_EQ(ctl({"profile", "performance"}).out,
+                  "performance: the module is switched off in the root manager; balanced profile "
+                  "kept\n");
+        EXPECT_EQ(governors(), kOriginalGovernors) << flag;
+        unlink(mod(flag).c_str());
+    }
+}
+
+}  // namespace
