@@ -319,10 +319,14 @@ int stop_supervisor() {
     const pid_t holder = lock_holder(lock_path);
     if (holder > 0 && process_runs(holder, "/proc/self/exe")) {
         kill(holder, SIGTERM);
-        // It stops the daemon and restores on its way out; wait for it, 10 s at most.
-        for (int i = 0; i < 500 && lock_holder(lock_path) == holder; ++i)
-            usleep(20000);
-        printf("stopped the supervisor (pid %d) and Tessivar\n", static_cast<int>(holder));
+        // It stops the daemon and restores on its way out; wait for that, 10 s at most.
+        for (int i = 0; i < 500 && lock_holder(lock_path) == holder; ++i) usleep(20000);
+        if (lock_holder(lock_path) != holder) {
+            printf("stopped the supervisor (pid %d) and Tessivar; the balanced profile is back\n",
+                   static_cast<int>(holder));
+            return 0;
+        }
+        printf("the supervisor (pid %d) did not stop within 10 s\n", static_cast<int>(holder));
     } else {
         printf("no supervisor was running\n");
     }

@@ -8,7 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/bench
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTESSIVAR_BENCH=ON > /dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTESSIVAR_BENCH=ON \
+  -DTESSIVAR_SANDBOX_CTL=ON > /dev/null
 cmake --build "$build" -j2 > /dev/null
 
 strip -o "$build/Tessivar.stripped" "$build/Tessivar"
@@ -19,7 +20,11 @@ if [ -n "$ndk" ]; then
   for abi in arm64-v8a armeabi-v7a; do
     (cd "$root" && ANDROID_NDK_HOME=$ndk cmake --preset "android-$abi" > /dev/null &&
        ANDROID_NDK_HOME=$ndk cmake --build --preset "android-$abi" > /dev/null)
-    echo "stripped size of the Android $abi build: $(stat -c %s "$root/build/android-$abi/Tessivar") bytes"
+    for program in Tessivar tessivarctl; do
+      llvm-strip-14 --strip-all --remove-section=.comment -o "$build/$program-$abi.stripped" \
+        "$root/build/android-$abi/$program"
+      echo "stripped size of the Android $abi $program: $(stat -c %s "$build/$program-$abi.stripped") bytes"
+    done
   done
 else
   echo "Android sizes: skipped (no ANDROID_NDK_HOME and no ../shared/android-ndk-standin)"
@@ -36,3 +41,45 @@ kill "$daemon"
 echo "resident memory of the daemon after its first cycle: $rss KiB ($anon KiB anonymous)"
 "$build/bench/tessivar_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   "$@"
+
+# The control program: a profile round trip against the shell profiles it replaced (taken from
+# the last commit that had them), and `games check` on 1,000 entries.
+echo
+"$build/bench/ctl_bench" "$build/tessivarctl-sandboxed" "$build/ctl-bench" "$(
+  old=$build/old-scripts
+  rm -rf "$old" && mkdir -p "$old"
+  last=$(git -C "$root" rev-list -1 HEAD -- module/Scripts/governors.sh 2> /dev/null)
+  for f in governors.sh performance.sh balanced.sh; do
+    git -C "$root" show "$last^:module/Scripts/$f" > "$old/$f" 2> /dev/null || exit 0
+  done
+  echo "$old")"
+
+# The supervisor's own CPU time next to the daemon's whole tree (the daemon and every dumpsys
+# it ran) over SUPERVISOR_SECONDS (default 600) of a real run: the daemon built for a sandbox
+# module, polling the benchmark's 440 KB stand-in dump every 5 s.
+seconds=${SUPERVISOR_SECONDS:-600}
+module=$build/supervised/Drovenmarke
+device=$build/supervised/device
+rm -rf "$build/supervised"
+mkdir -p "$module" "$device/proc/sys/kernel/random"
+cat /proc/sys/kernel/random/boot_id > "$device/proc/sys/kernel/random/boot_id"
+cmake -S "$root" -B "$build/supervised-build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DTESSIVAR_SANDBOX_CTL=ON -DTESSIVAR_MODULE_DIR="$module" > /dev/null
+cmake --build "$build/supervised-build" -j2 > /dev/null
+cp -R "$root/module/Scripts" "$root/module/game.txt" "$module/"
+cp "$build/supervised-build/Tessivar" "$module/Tessivar"
+cp "$build/supervised-build/tessivarctl-sandboxed" "$module/tessivarctl"
+export TESSIVAR_MODULE_DIR=$module PROFILE_ROOT=$device
+PATH=$build/bench-sandbox/bin:$PATH "$module/tessivarctl" supervise > /dev/null 2>&1 &
+supervisor=$!
+echo "supervisor: running for $seconds s"
+sleep "$seconds"
+ticks() { awk -v from="$2" -v to="$3" '{ sub(/.*\) /, ""); s = 0; for (i = from; i <= to; i++) s += $(i - 2); print s }' "/proc/$1/stat"; }
+daemon=$(cat "$module/tessivar.daemon.pid")
+own=$(ticks "$supervisor" 14 15)
+tree=$(ticks "$daemon" 14 17)
+"$module/tessivarctl" stop > /dev/null
+hz=$(getconf CLK_TCK)
+awk -v own="$own" -v tree="$tree" -v hz="$hz" -v s="$seconds" 'BEGIN {
+  printf "supervisor over %d s: %.2f s CPU of its own; the daemon with its dumpsys: %.2f s; ratio %.2f %%\n",
+    s, own / hz, tree / hz, tree ? 100 * own / tree : 0 }'

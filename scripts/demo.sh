@@ -13,13 +13,17 @@ for tool in cmake g++ make; do
   command -v "$tool" > /dev/null || { echo "demo.sh needs $tool (./scripts/test.sh installs it)" >&2; exit 1; }
 done
 
-echo "demo: building the daemon for the sandbox module at $module"
-cmake -S "$root" -B "$demo/build" -DBUILD_TESTING=OFF -DTESSIVAR_MODULE_DIR="$module" > /dev/null
+echo "demo: building the daemon and tessivarctl for the sandbox module at $module"
+cmake -S "$root" -B "$demo/build" -DBUILD_TESTING=OFF -DTESSIVAR_SANDBOX_CTL=ON \
+  -DTESSIVAR_MODULE_DIR="$module" > /dev/null
 cmake --build "$demo/build" -j2 > /dev/null
 
 rm -rf "$module" "$device" "$demo/bin" "$demo/calls" "$demo/scene"
 mkdir -p "$module" "$demo/bin"
 cp -R "$root/module/Scripts" "$root/module/game.txt" "$module/"
+# The control program built to take its paths from the environment: this module, that device.
+cp "$demo/build/tessivarctl-sandboxed" "$module/tessivarctl"
+export TESSIVAR_MODULE_DIR=$module
 
 # A device with two CPU clusters and an Adreno GPU; the profile scripts change these files.
 cpu=$device/sys/devices/system/cpu/cpufreq
@@ -30,6 +34,8 @@ echo "schedutil performance powersave" > "$cpu/policy0/scaling_available_governo
 echo schedutil > "$cpu/policy4/scaling_governor"
 echo "schedutil performance" > "$cpu/policy4/scaling_available_governors"
 echo msm-adreno-tz > "$gpu/governor"
+mkdir -p "$device/proc/sys/kernel/random"
+cat /proc/sys/kernel/random/boot_id > "$device/proc/sys/kernel/random/boot_id"
 echo "msm-adreno-tz performance powersave" > "$gpu/available_governors"
 # The vendor's tuning of policy0's schedutil, which a switch to performance and back would lose.
 mkdir -p "$cpu/policy0/schedutil" "$demo/defaults/schedutil"
@@ -48,7 +54,7 @@ rm -rf "\${1%/*}"/*/
 exit 0
 HOOK
 chmod 0755 "$demo/bin/kernel"
-export PROFILE_KERNEL_HOOK=$demo/bin/kernel
+export TESSIVAR_KERNEL_HOOK=$demo/bin/kernel
 
 # The stand-in dumpsys: each call is the next scene; it narrates on stderr.
 cat > "$demo/bin/dumpsys" <<STANDIN

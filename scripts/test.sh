@@ -115,11 +115,14 @@ else
   for abi in arm64-v8a armeabi-v7a; do
     if ANDROID_NDK_HOME=$ndk cmake --preset "android-$abi" -DTESSIVAR_WERROR=ON > /dev/null &&
        ANDROID_NDK_HOME=$ndk cmake --build --preset "android-$abi" > "build/android-$abi.build.log" 2>&1 &&
-       ./scripts/elf_check.sh "build/android-$abi/Tessivar" "$abi"; then
+       ./scripts/elf_check.sh "build/android-$abi/Tessivar" "$abi" &&
+       ./scripts/elf_check.sh "build/android-$abi/tessivarctl" "$abi"; then
       mkdir -p "$android_bins/$abi"
-      cp "build/android-$abi/Tessivar" "$android_bins/$abi/Tessivar"
-      llvm-strip-14 --strip-all --remove-section=.comment -o "build/android-$abi/Tessivar.stripped" "build/android-$abi/Tessivar"
-      echo "android $abi: ok, $(stat -c %s "build/android-$abi/Tessivar.stripped") bytes stripped"
+      for program in Tessivar tessivarctl; do
+        cp "build/android-$abi/$program" "$android_bins/$abi/$program"
+        llvm-strip-14 --strip-all --remove-section=.comment -o "build/android-$abi/$program.stripped" "build/android-$abi/$program"
+        echo "android $abi: $program ok, $(stat -c %s "build/android-$abi/$program.stripped") bytes stripped"
+      done
       passed=$((passed + 1))
     else
       cat "build/android-$abi.build.log" >&2 || true
@@ -135,7 +138,7 @@ glibc_bins=build/module-bins
 mkdir -p "$glibc_bins/arm64-v8a" "$glibc_bins/armeabi-v7a"
 if cp build/aarch64/Tessivar "$glibc_bins/arm64-v8a/" && cp build/armhf/Tessivar "$glibc_bins/armeabi-v7a/"; then
   log=$(mktemp)
-  bash tests/module_test.sh "$glibc_bins" $android_bins | tee "$log" || true
+  CTL_TEST_DIR=build/host/tests bash tests/module_test.sh "$glibc_bins" $android_bins | tee "$log" || true
   counts=$(sed -n 's/^module tests: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' "$log")
   rm -f "$log"
   if [ -n "$counts" ]; then

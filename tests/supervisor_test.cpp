@@ -112,9 +112,8 @@ TEST_F(SupervisorTest, StopAndRemoveStopEverythingAndRestore) {
         ASSERT_EQ(governors(), kBoostedGovernors);
         if (std::string(how) == "stop") {
             const auto out = ctl({"stop"});
-            EXPECT_EQ(out.out,
-                      "stopped the supervisor (pid " + std::to_string(supervisor_) +
-                          ") and Tessivar\nbalanced: nothing to restore; nothing changed\n");
+            EXPECT_EQ(out.out, "stopped the supervisor (pid " + std::to_string(supervisor_) +
+                                   ") and Tessivar; the balanced profile is back\n");
         } else if (std::string(how) == "remove") {
             write_file(mod("remove"), "");
         } else {
