@@ -34,7 +34,11 @@ void add_node(node_list* list, const char* dir, int cpu_policy, const char* name
     if (snprintf(node->dir, sizeof node->dir, "%s", dir) >= static_cast<int>(sizeof node->dir))
         return;
     node->cpu_policy = cpu_policy;
-    snprintf(node->name, sizeof node->name, "%s", name);
+    // A name too long for messages is shown cut; it is only ever printed.
+    const size_t len = strlen(name);
+    const size_t kept = len < sizeof node->name ? len : sizeof node->name - 1;
+    memcpy(node->name, name, kept);
+    node->name[kept] = '\0';
     ++list->count;
 }
 

@@ -73,7 +73,8 @@ void record_tunables(const char* dir) {
         char full[PATH_SIZE];
         char value[VALUE_SIZE];
         struct stat info;
-        snprintf(device, sizeof device, "%s/%s", dir, names[i]);
+        const int n = snprintf(device, sizeof device, "%s/%s", dir, names[i]);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof device) continue;
         // Mode bits, not access(): root may write anything, but the kernel refuses a file
         // that offers no write.
         if (!device_path(full, sizeof full, device) || stat(full, &info) != 0 ||

@@ -137,6 +137,18 @@ TEST_F(GamesTest, RefusesWhatItCannotDoAndSaysSo) {
     EXPECT_EQ(bad.out,
               "games: refusing '../etc': not a valid Android package name; nothing changed\n");
     EXPECT_FALSE(ctl::exists(mod("game.txt")));
+
+    // No byte can be written (a full disk, as under a file-size limit of 0): the old list stays
+    // and the failure is no success.
+    write_file(mod("game.txt"), "com.a.b\ncom.c.d\n");
+    for (const char* edit : {"add com.e.f", "remove com.a.b"}) {
+        const int status =
+            system(("sh -c 'trap \"\" XFSZ; ulimit -f 0; exec \"$0\" games " + std::string(edit) +
+                    "' '" + mod("tessivarctl") + "' > /dev/null 2>&1")
+                       .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 1) << edit;
+        EXPECT_EQ(read_file(mod("game.txt")), "com.a.b\ncom.c.d\n") << edit;
+    }
 }
 
 // Two hundred adds at once (taps on the page, a script): every one lands.
