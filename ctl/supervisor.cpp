@@ -320,7 +320,8 @@ int stop_supervisor() {
     if (holder > 0 && process_runs(holder, "/proc/self/exe")) {
         kill(holder, SIGTERM);
         // It stops the daemon and restores on its way out; wait for that, 10 s at most.
-        for (int i = 0; i < 500 && lock_holder(lock_path) == holder; ++i) usleep(20000);
+        for (int i = 0; i < 500 && lock_holder(lock_path) == holder; ++i)
+            usleep(20000);
         if (lock_holder(lock_path) != holder) {
             printf("stopped the supervisor (pid %d) and Tessivar; the balanced profile is back\n",
                    static_cast<int>(holder));
