@@ -129,11 +129,19 @@ int record_snapshot() {
     return replace_file(context.snapshot_path, recording.view(), 0600);
 }
 
+// current_profile: the profile in force on its first line, and on its second the launch that
+// applied it (with the boot it belongs to), so that an older launch never undoes a newer one.
+// One file, one atomic replace per run.
+char current_profile_path[PATH_SIZE];
+launch_stamp this_run;
+
 void set_current_profile(const char* profile) {
-    char path[PATH_SIZE];
-    char line[32];
-    snprintf(line, sizeof line, "%s\n", profile);
-    if (!module_path(path, sizeof path, "current_profile") || !replace_file(path, line, 0644))
+    char text[256];
+    char stamp[160];
+    const int ok =
+        format_stamp(stamp, sizeof stamp, context.boot, this_run) &&
+        snprintf(text, sizeof text, "%s\n%s", profile, stamp) < static_cast<int>(sizeof text);
+    if (!ok || !replace_file(current_profile_path, text, 0644))
         fprintf(stderr, "tessivarctl: could not record the profile in force: %s\n",
                 strerror(errno));
 }
@@ -270,7 +278,7 @@ int run_profile(const char* which) {
         fprintf(stderr, "usage: tessivarctl profile performance|balanced\n");
         return 2;
     }
-    const launch_stamp me = this_launch();
+    this_run = this_launch();
     if (!directory_writable(module_dir())) {
         printf("%s: cannot write to %s (%s); nothing changed\n", which, module_dir(),
                strerror(errno));
@@ -281,9 +289,8 @@ int run_profile(const char* which) {
         return 1;
     }
     char lock_path[PATH_SIZE];
-    char stamp_path[PATH_SIZE];
     module_path(lock_path, sizeof lock_path, ".profile.lock");
-    module_path(stamp_path, sizeof stamp_path, ".profile.last");
+    module_path(current_profile_path, sizeof current_profile_path, "current_profile");
     module_path(context.snapshot_path, sizeof context.snapshot_path, "snapshot");
     const int lock = take_lock(lock_path);
     if (lock < 0) {
@@ -292,23 +299,19 @@ int run_profile(const char* which) {
     }
 
     // The last launched is the one in force: a launch that waited here while a later one was
-    // applied changes nothing. A stamp of another boot counts as none.
-    char stamp_text[128];
+    // applied changes nothing. A launch of another boot counts as none.
+    char state[256];
     launch_stamp last;
-    if (read_value(stamp_path, stamp_text, sizeof stamp_text) &&
-        parse_stamp(stamp_text, context.boot, &last) && !launched_after(me, last)) {
-        printf("%s: a later launch has already been applied; nothing changed\n", which);
-        close(lock);
-        return 0;
-    }
-    char stamp_line[128];
-    const int stamped = format_stamp(stamp_line, sizeof stamp_line, context.boot, me) &&
-                        replace_file(stamp_path, stamp_line, 0600);
-    if (!stamped && performance) {
-        fprintf(stderr, "tessivarctl: %s: %s\n", stamp_path, strerror(errno));
-        printf("performance: could not record the device's settings; nothing changed\n");
-        close(lock);
-        return 1;
+    const ssize_t n = read_small_file(current_profile_path, state, sizeof state - 1);
+    if (n > 0) {
+        state[n] = '\0';
+        const char* second = strchr(state, '\n');
+        if (second && parse_stamp(second + 1, context.boot, &last) &&
+            !launched_after(this_run, last)) {
+            printf("%s: a later launch has already been applied; nothing changed\n", which);
+            close(lock);
+            return 0;
+        }
     }
     find_governor_nodes(&context.nodes);
     const int status = performance ? apply_performance() : apply_balanced(0);

@@ -75,15 +75,24 @@ void find_processes() {
 void read_profile_state() {
     char boot[BOOT_ID_SIZE] = "";
     char path[PATH_SIZE];
-    char stamp[128];
     launch_stamp last;
     read_boot_id(boot, sizeof boot);
-    // The profile file counts only when a profile has run in this boot.
-    module_path(path, sizeof path, ".profile.last");
-    const int this_boot = read_value(path, stamp, sizeof stamp) && parse_stamp(stamp, boot, &last);
+    // The profile file counts only when it was written in this boot.
+    char state[256];
     module_path(path, sizeof path, "current_profile");
-    if (!this_boot || !read_value(path, facts.profile, sizeof facts.profile))
-        snprintf(facts.profile, sizeof facts.profile, "none");
+    const ssize_t state_len = read_small_file(path, state, sizeof state - 1);
+    snprintf(facts.profile, sizeof facts.profile, "none");
+    if (state_len > 0) {
+        state[state_len] = '\0';
+        char* second = strchr(state, '\n');
+        if (second && parse_stamp(second + 1, boot, &last)) {
+            const size_t len = static_cast<size_t>(second - state);
+            if (len < sizeof facts.profile) {
+                memcpy(facts.profile, state, len);
+                facts.profile[len] = '\0';
+            }
+        }
+    }
     module_path(path, sizeof path, "snapshot");
     const ssize_t n = read_small_file(path, snapshot_text, sizeof snapshot_text);
     const std::string_view snapshot(snapshot_text, n > 0 ? static_cast<size_t>(n) : 0);

@@ -21,6 +21,7 @@
 #include "fixed_text.h"
 #include "locks.h"
 #include "log_writer.h"
+#include "manager_status.h"
 #include "processes.h"
 #include "profile.h"
 #include "snapshot.h"
@@ -61,8 +62,16 @@ void drain_output(int final) {
         size_t used = 0;
         while (size_t n = log_line_length(s.assembled + used, s.assembled_len - used,
                                           sizeof s.assembled)) {
-            write_log_line(&s.log, std::string_view(s.assembled + used, n));
+            const std::string_view line(s.assembled + used, n);
+            write_log_line(&s.log, line);
             used += n;
+            // The daemon's change lines say what the manager's list should show.
+            std::string_view focus;
+            if (const int mode = parse_change_line(line, &focus)) {
+                char state[128];
+                describe_mode(state, sizeof state, mode, focus);
+                show_in_manager(state);
+            }
         }
         s.assembled_len -= used;
         if (used) memmove(s.assembled, s.assembled + used, s.assembled_len);
@@ -125,6 +134,7 @@ void start_daemon() {
     restore();
     drain_output(1);
     note(why);
+    show_in_manager("stopped");
     _exit(0);
 }
 
@@ -148,6 +158,7 @@ long long daemon_ended(int status) {
                  WEXITSTATUS(status), s.delay);
     }
     note(line);
+    show_in_manager("restarting");
     const long long restart_at = now_ms() + static_cast<long long>(s.delay) * second_ms();
     s.delay = s.delay * 2 > RESTART_MAX_DELAY ? RESTART_MAX_DELAY : s.delay * 2;
     return restart_at;
@@ -168,12 +179,13 @@ void drop_stale_state(const char* boot) {
         if (n >= 0 && snapshot_boot(std::string_view(text, static_cast<size_t>(n))) != boot)
             remove_file(path);
     }
-    char stamp[128];
+    char state[256];
     launch_stamp last;
-    if (module_path(path, sizeof path, ".profile.last") &&
-        (!read_value(path, stamp, sizeof stamp) || !parse_stamp(stamp, boot, &last))) {
-        remove_file(path);
-        if (module_path(path, sizeof path, "current_profile")) remove_file(path);
+    if (module_path(path, sizeof path, "current_profile")) {
+        const ssize_t n = read_small_file(path, state, sizeof state - 1);
+        state[n > 0 ? n : 0] = '\0';
+        const char* second = strchr(state, '\n');
+        if (n >= 0 && (!second || !parse_stamp(second + 1, boot, &last))) remove_file(path);
     }
     timespec up = {};
     clock_gettime(CLOCK_BOOTTIME, &up);
@@ -266,6 +278,7 @@ int supervise() {
     if (file_exists("remove"))
         stop("the module is to be removed; balanced profile restored, supervisor stopped");
     restore();  // from a known state: a supervisor killed before may have left a game boosted
+    show_in_manager(file_exists("disable") ? "switched off" : "balanced");
     long long restart_at = 0;
     for (;;) {
         if (!s.daemon && now_ms() >= restart_at) start_daemon();
@@ -296,6 +309,7 @@ int supervise() {
             }
             if (disabled) {
                 restore();
+                show_in_manager("switched off");
                 note("the module was switched off in the root manager; balanced profile restored");
             }
         }

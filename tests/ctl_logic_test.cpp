@@ -6,6 +6,7 @@
 #include "boot.h"
 #include "game_list_line.h"
 #include "log_writer.h"
+#include "manager_status.h"
 #include "snapshot.h"
 
 namespace {
@@ -118,6 +119,36 @@ TEST(LogLine, WholeLinesOrAFullBuffer) {
     EXPECT_EQ(log_line_length("ab\ncd", 5, 8), 3u);
     EXPECT_EQ(log_line_length("abcd", 4, 8), 0u);  // wait for the rest
     EXPECT_EQ(log_line_length("abcdefgh", 8, 8), 8u);
+}
+
+TEST(ManagerStatus, FromTheDaemonsLineToOneLineOfModuleProp) {
+    const struct {
+        const char* line;
+        const char* state;  // nullptr: not a change line
+    } cases[] = {
+        {"State change detected: 2 -> 1. Screen: 1, Focus: 'com.example.game'",
+         "performance for com.example.game"},
+        {"State change detected: 1 -> 2. Screen: 0, Focus: '<none>'", "balanced"},
+        // A focus that is no package name never reaches module.prop.
+        {"State change detected: 2 -> 1. Screen: 1, Focus: 'x\ndescription=pwned'", "performance"},
+        {"State change detected: 0 -> 1. Screen: 1, Focus: 'it's'", "performance"},
+        {"performance: governor set to performance on: policy0", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string_view focus;
+        const int mode = parse_change_line(c.line, &focus);
+        EXPECT_EQ(mode != 0, c.state != nullptr) << c.line;
+        if (!mode) continue;
+        char state[128];
+        describe_mode(state, sizeof state, mode, focus);
+        EXPECT_STREQ(state, c.state) << c.line;
+    }
+    EXPECT_EQ(base_description("Status: balanced | Switches governors."), "Switches governors.");
+    EXPECT_EQ(base_description("Switches governors."), "Switches governors.");
+    char out[64];
+    EXPECT_TRUE(status_description(out, sizeof out, "stopped", "Base."));
+    EXPECT_STREQ(out, "Status: stopped | Base.");
+    EXPECT_FALSE(status_description(out, 10, "stopped", "Base."));
 }
 
 }  // namespace

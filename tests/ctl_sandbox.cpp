@@ -213,3 +213,8 @@ std::string CtlTest::tunables() const {
 void CtlTest::reboot(const std::string& boot_id) const {
     ctl::write_file(dev_ + "/proc/sys/kernel/random/boot_id", boot_id + "\n");
 }
+
+std::string CtlTest::profile_in_force() const {
+    const std::string text = ctl::read_file(mod("current_profile"));
+    return text.substr(0, text.find('\n') + 1);
+}

@@ -46,6 +46,8 @@ protected:
     std::string governors() const;
     std::string tunables() const;
     void reboot(const std::string& boot_id) const;
+    // The first line of current_profile, with its line end.
+    std::string profile_in_force() const;
 
     std::string root_;
     std::string mod_;

@@ -3,6 +3,7 @@
 //   (unset)   prints one line and waits to be killed
 //   exit:N    prints one line and exits with status N
 //   flood:N   prints N numbered lines of 100 bytes at once, then waits
+//   change:P  reports a change to performance for the package P, then waits
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,11 +21,15 @@ int main() {
     const char* mode = mode_text;
     printf("Tessivar stand-in running\n");
     fflush(stdout);
-    if (mode && strncmp(mode, "exit:", 5) == 0) return atoi(mode + 5);
-    if (mode && strncmp(mode, "flood:", 6) == 0) {
+    if (strncmp(mode, "exit:", 5) == 0) return atoi(mode + 5);
+    if (strncmp(mode, "flood:", 6) == 0) {
         const int lines = atoi(mode + 6);
         for (int i = 1; i <= lines; ++i)
             printf("flood %07d %085d\n", i, 0);  // 100 bytes with the line end
+        fflush(stdout);
+    }
+    if (strncmp(mode, "change:", 7) == 0) {
+        printf("State change detected: 2 -> 1. Screen: 1, Focus: '%s'\n", mode + 7);
         fflush(stdout);
     }
     for (;;)

@@ -46,7 +46,7 @@ TEST_F(ProfileTest, RoundTripPutsBackGovernorsAndTheVendorsTunablesByteForByte) 
 
     EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
     EXPECT_EQ(governors(), kBoostedGovernors);
-    EXPECT_EQ(read_file(mod("current_profile")), "performance\n");
+    EXPECT_EQ(profile_in_force(), "performance\n");
     const std::string snapshot = read_file(mod("snapshot"));
     EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);  // a second game in a row
     EXPECT_EQ(read_file(mod("snapshot")), snapshot) << "taken again while boosted";
@@ -55,7 +55,7 @@ TEST_F(ProfileTest, RoundTripPutsBackGovernorsAndTheVendorsTunablesByteForByte) 
               "balanced: restored 8 setting(s) of the device's own, 0 refused\n");
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_EQ(tunables(), own);
-    EXPECT_EQ(read_file(mod("current_profile")), "balanced\n");
+    EXPECT_EQ(profile_in_force(), "balanced\n");
     EXPECT_FALSE(exists(mod("snapshot")));
     EXPECT_EQ(temporaries(), "");
 }
@@ -64,7 +64,7 @@ TEST_F(ProfileTest, RoundTripPutsBackGovernorsAndTheVendorsTunablesByteForByte) 
 // not make every launch of this boot look older.
 TEST_F(ProfileTest, AfterARebootTheFirstLaunchIsApplied) {
     ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
-    write_file(mod(".profile.last"), "boot-1 99999999999 99999999999999\n");
+    write_file(mod("current_profile"), "performance\nboot-1 99999999999 99999999999999\n");
     reboot("boot-2");
     // The old kernel's settings are gone with it: its snapshot is not restored.
     write_file(dev(std::string(kPolicy) + "/policy0/scaling_governor"), "schedutil\n");
@@ -205,7 +205,7 @@ TEST_F(ProfileTest, TheLastLaunchedIsTheOneInForce) {
         close(fd);
         waitpid(a, nullptr, 0);
         waitpid(b, nullptr, 0);
-        EXPECT_EQ(read_file(mod("current_profile")), std::string(last) + "\n");
+        EXPECT_EQ(profile_in_force(), std::string(last) + "\n");
         EXPECT_EQ(governors(), performance_last ? kBoostedGovernors : kOriginalGovernors);
     }
 }

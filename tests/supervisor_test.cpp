@@ -184,4 +184,42 @@ TEST_F(SupervisorTest, ALinkOrAFifoAtTheLogIsNeverWrittenThrough) {
     EXPECT_TRUE(S_ISREG(info.st_mode));
 }
 
+// The manager's list shows the live state: module.prop's description (Magisk, APatch), or
+// KernelSU's description override (never module.prop there).
+TEST_F(SupervisorTest, TheManagersListShowsWhatTessivarDoes) {
+    write_file(mod("module.prop"), "id=Drovenmarke\ndescription=Switches governors.\nversion=v1\n");
+    write_file(mod("standin-mode"), "change:com.example.game");
+    start_supervisor();
+    EXPECT_TRUE(eventually([&] {
+        return read_file(mod("module.prop")) ==
+               "id=Drovenmarke\ndescription=Status: performance for com.example.game | Switches "
+               "governors.\nversion=v1\n";
+    })) << read_file(mod("module.prop"));
+    ctl({"stop"});
+    waitpid(supervisor_, nullptr, 0);
+    EXPECT_EQ(read_file(mod("module.prop")),
+              "id=Drovenmarke\ndescription=Status: stopped | Switches governors.\nversion=v1\n");
+
+    // KernelSU: ksud's override, the module.prop left alone.
+    const std::string bin = root_ + "/bin";
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/ksud", "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + root_ +
+                                  "/ksud-calls'\necho >> '" + root_ + "/ksud-calls'\n");
+    chmod((bin + "/ksud").c_str(), 0755);
+    setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+    setenv("KSU", "true", 1);
+    setenv("KSU_MODULE", "Drovenmarke", 1);
+    write_file(mod("module.prop"), "id=Drovenmarke\ndescription=Switches governors.\n");
+    start_supervisor();
+    EXPECT_TRUE(eventually([&] {
+        return read_file(root_ + "/ksud-calls")
+                   .find(
+                       "module|config|set|--temp|override.description|Status: performance for "
+                       "com.example.game | Switches governors.|\n") != std::string::npos;
+    })) << read_file(root_ + "/ksud-calls");
+    EXPECT_EQ(read_file(mod("module.prop")), "id=Drovenmarke\ndescription=Switches governors.\n");
+    unsetenv("KSU");
+    unsetenv("KSU_MODULE");
+}
+
 }  // namespace
