@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "boot.h"
@@ -28,6 +29,7 @@ constexpr int TAIL_LINES = 20;
 constexpr size_t LOG_READ = 600 * 1024;  // more than the log's bound
 char log_text[LOG_READ];
 char snapshot_text[64 * 1024];
+char packages_text[1024 * 1024];
 
 struct status_facts {
     pid_t supervisor;
@@ -277,12 +279,42 @@ void print_json() {
         if (i) printf(",");
         write_json_string(stdout, facts.tail[i]);
     }
-    printf("]}\n");
+    printf("]");
+}
+
+// The installed user apps from the package manager, for a page whose bridge cannot list them.
+void print_json_packages() {
+    const char* argv[] = {"pm", "list", "packages", "-3", nullptr};
+    const int status = run_capture(argv, packages_text, sizeof packages_text);
+    json_key("packages");
+    printf("[");
+    std::string_view rest(packages_text);
+    std::string_view line;
+    constexpr std::string_view prefix = "package:";
+    for (int n = 0; next_list_line(&rest, &line);) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.remove_suffix(1);
+        if (sub(line, 0, prefix.size()) != prefix) continue;
+        if (n++) printf(",");
+        write_json_string(stdout, sub(line, prefix.size()));
+    }
+    printf("]");
+    json_key("packagesError");
+    if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        char reason[64];
+        snprintf(reason, sizeof reason, "pm list packages failed (status %d)",
+                 status < 0          ? -1
+                 : WIFEXITED(status) ? WEXITSTATUS(status)
+                                     : 128 + WTERMSIG(status));
+        write_json_string(stdout, reason);
+    } else {
+        printf("null");
+    }
 }
 
 }  // namespace
 
-int run_status(int json) {
+int run_status(int json, int packages) {
     find_processes();
     read_profile_state();
     facts.switched_off = module_file_exists("disable");
@@ -292,6 +324,8 @@ int run_status(int json) {
     read_log();
     if (json) {
         print_json();
+        if (packages) print_json_packages();
+        printf("}\n");
     } else {
         print_plain();
     }

@@ -4,6 +4,7 @@
 //   exit:N    prints one line and exits with status N
 //   flood:N   prints N numbered lines of 100 bytes at once, then waits
 //   change:P  reports a change to performance for the package P, then waits
+//   say       prints the rest of the file (after its first line), then waits
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,9 +14,11 @@
 int main() {
     char path[512];
     char mode_text[64] = "";
+    char said[4096] = "";
     snprintf(path, sizeof path, "%s/standin-mode", getenv("TESSIVAR_MODULE_DIR"));
     if (FILE* file = fopen(path, "r")) {
         if (!fgets(mode_text, sizeof mode_text, file)) mode_text[0] = '\0';
+        said[fread(said, 1, sizeof said - 1, file)] = '\0';
         fclose(file);
     }
     const char* mode = mode_text;
@@ -30,6 +33,10 @@ int main() {
     }
     if (strncmp(mode, "change:", 7) == 0) {
         printf("State change detected: 2 -> 1. Screen: 1, Focus: '%s'\n", mode + 7);
+        fflush(stdout);
+    }
+    if (strncmp(mode, "say", 3) == 0) {
+        fputs(said, stdout);
         fflush(stdout);
     }
     for (;;)

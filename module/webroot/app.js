@@ -1,6 +1,8 @@
 // The module's page: status, mode changes and log, and the game list as one switch per app.
-// Everything from the device (pm, the log, game.txt) is shown as text, never as HTML, and only
-// validated package names and fixed text ever reach a command.
+// One command reads everything (tessivarctl status --json, whose output is printable ASCII with
+// every '%' and markup character escaped, so it survives the managers' javascript:-URL delivery
+// untouched); edits go through tessivarctl games with validated package names only. Device text
+// is always inserted as text, with invisible and direction-changing characters made visible.
 import { exec } from './kernelsu/index.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
@@ -10,209 +12,302 @@ export function validPackage(name) {
   return typeof name === 'string' && name.length <= 254 && PACKAGE.test(name);
 }
 
-// The module directory; a test may point it elsewhere, but only at a plain absolute path.
+const plainDir = (dir) => typeof dir === 'string' && /^\/[A-Za-z0-9._/-]+$/.test(dir) && !dir.split('/').includes('..');
+
+// The module directory: the one the manager names (KernelSU's moduleInfo), a test's, or the
+// standard one; only ever a plain absolute path.
 function moduleDir() {
-  const dir = globalThis.TESSIVAR_MODDIR;
-  if (typeof dir === 'string' && /^\/[A-Za-z0-9._/-]+$/.test(dir) && !dir.split('/').includes('..')) {
-    return dir;
+  if (plainDir(globalThis.TESSIVAR_MODDIR)) return globalThis.TESSIVAR_MODDIR;
+  try {
+    if (typeof globalThis.ksu?.moduleInfo === 'function') {
+      const dir = JSON.parse(globalThis.ksu.moduleInfo()).moduleDir;
+      if (plainDir(dir)) return dir;
+    }
+  } catch (error) {
+    console.warn('moduleInfo', error);
   }
   return DEFAULT_MODDIR;
 }
-const MODDIR = moduleDir();
+
 const quote = (text) => `'${text.replace(/'/g, `'\\''`)}'`;
-const GAMES = `sh ${quote(MODDIR + '/Scripts/games.sh')}`;
+
+// Characters that draw nothing or turn text around, shown as ⟨U+XXXX⟩, so that a name can never
+// pass for another or reorder what follows it.
+const INVISIBLE = /[\u0000-\u0008\u000B-\u001F\u007F-\u009F\u00AD\u034F\u061C\u115F\u1160\u17B4\u17B5\u180B-\u180F\u200B-\u200F\u202A-\u202E\u2060-\u206F\u3164\uFE00-\uFE0F\uFEFF\uFFA0\uFFF0-\uFFFB]/gu;
+export function visible(text) {
+  return String(text).replace(INVISIBLE, (c) => `⟨U+${c.codePointAt(0).toString(16).toUpperCase().padStart(4, '0')}⟩`);
+}
 
 const $ = (id) => document.getElementById(id);
-const el = (tag, text, className) => {
+function el(tag, text, className) {
   const node = document.createElement(tag);
   if (text !== undefined) node.textContent = text;
   if (className) node.className = className;
   return node;
-};
+}
+// Device text: made visible, and isolated so its direction cannot spill into the page's.
+const deviceText = (text, className) => el('bdi', visible(text), className);
 
-async function run(command) {
-  const { errno, stdout, stderr } = await exec(command);
+let CTL = '';
+async function ctl(args) {
+  const { errno, stdout, stderr } = await exec(`${CTL} ${args}`);
   return { errno, stdout: stdout || '', stderr: stderr || '' };
 }
 
-// "State change detected: 1 -> 2. Screen: 0, Focus: '<none>'" into its parts.
-const CHANGE = /^State change detected: (\d) -> (\d)\. Screen: (-?\d), Focus: '(.*)'$/;
-const MODES = { 0: 'none', 1: 'performance', 2: 'balanced' };
-export function parseChanges(log) {
-  const changes = [];
-  for (const line of log.split('\n')) {
-    const m = CHANGE.exec(line);
-    if (m) changes.push({ to: MODES[m[2]] || m[2], screen: m[3], focus: m[4] });
-  }
-  return changes.reverse();
+function showError(text) {
+  $('error').textContent = visible(text);
+  $('error').hidden = false;
+}
+function clearError() {
+  $('error').hidden = true;
+  $('error').textContent = '';
+}
+function announce(text) {
+  $('message').textContent = visible(text);
 }
 
-const STATUS = [
-  `cd ${quote(MODDIR)} || exit 1`,
-  'alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }',
-  's=$(cat tessivar.pid 2>/dev/null); d=$(cat tessivar.daemon.pid 2>/dev/null)',
-  'alive "$s" && echo "supervisor=$s"',
-  'alive "$d" && echo "daemon=$d"',
-  'echo "profile=$(cat current_profile 2>/dev/null)"',
-  '[ -e disable ] && echo "disabled=1"',
-  '[ -e remove ] && echo "remove=1"',
-  'echo "--log--"',
-  'tail -n 300 tessivar.log 2>/dev/null',
-  'exit 0',
-].join('\n');
+const bridgeHas = (name) => typeof globalThis.ksu?.[name] === 'function';
 
-async function refreshStatus() {
-  const { stdout } = await run(STATUS);
-  const [head, log = ''] = stdout.split('--log--\n');
-  const facts = Object.fromEntries(
-    head.split('\n').filter((l) => l.includes('=')).map((l) => [l.slice(0, l.indexOf('=')), l.slice(l.indexOf('=') + 1)]));
-  const pid = /^\d+$/;
-  if (pid.test(facts.daemon || '')) {
-    $('daemon').textContent = `running (pid ${facts.daemon}${pid.test(facts.supervisor || '') ? `, supervisor ${facts.supervisor}` : ''})`;
-  } else if (pid.test(facts.supervisor || '')) {
-    $('daemon').textContent = `restarting (supervisor ${facts.supervisor})`;
-  } else {
-    $('daemon').textContent = 'not running';
-  }
-  $('profile').textContent = facts.profile || 'unknown';
-  $('switch').textContent = facts.disabled || facts.remove ? 'switched off in the root manager' : 'on';
-  const list = $('changes');
-  list.replaceChildren(...parseChanges(log).slice(0, 10).map((c) =>
-    el('li', `${c.to} (screen ${c.screen === '1' ? 'on' : c.screen === '0' ? 'off' : 'unknown'}, focus ${c.focus})`)));
-  if (!list.children.length) list.append(el('li', 'none yet'));
-  $('log').textContent = log;
-}
-
-// The installed user apps: the bridge's own list with labels where it has one, else pm.
-async function installedApps() {
+// The installed user apps with labels and icons, from the bridge where it can list them; one
+// entry per package, however many users (work profile, dual apps) have it.
+function appsFromBridge() {
   const bridge = globalThis.ksu;
-  if (typeof bridge.listPackages === 'function') {
-    try {
-      const names = JSON.parse(bridge.listPackages('user'));
-      let labels = {};
-      if (typeof bridge.getPackagesInfo === 'function') {
-        for (const info of JSON.parse(bridge.getPackagesInfo(JSON.stringify(names)))) {
-          labels[info.packageName] = info.appLabel;
-        }
+  const names = [...new Set(JSON.parse(bridge.listPackages('user')).map(String))];
+  const labels = new Map();
+  if (bridgeHas('getPackagesInfo')) {
+    for (const info of JSON.parse(bridge.getPackagesInfo(JSON.stringify(names)))) {
+      if (info && typeof info.packageName === 'string' && typeof info.appLabel === 'string' && !labels.has(info.packageName)) {
+        labels.set(info.packageName, info.appLabel);
       }
-      return { icons: true, apps: names.map((name) => ({ name: String(name), label: String(labels[name] || name) })) };
-    } catch (error) {
-      console.warn('package list from the bridge failed, using pm', error);
     }
   }
-  const { stdout } = await run('pm list packages -3');
-  const apps = stdout.split('\n').filter((l) => l.startsWith('package:'))
-    .map((l) => l.slice('package:'.length).replace(/\r$/, '')).map((name) => ({ name, label: name }));
-  return { icons: false, apps };
+  return names.map((name) => ({ name, label: labels.get(name) || name }));
 }
 
-let installed = { icons: false, apps: [] };
-let listed = new Set();
+// "2 -> 1. Screen: 1, Focus: 'com.example.game'", as the daemon reports a change of mode.
+const CHANGE = /^(\d) -> (\d)\. Screen: (-?\d), Focus: '(.*)'$/;
+const MODES = { 0: 'none', 1: 'performance', 2: 'balanced' };
+const SCREEN = { 1: 'on', 0: 'off', '-1': 'unknown' };
 
-function appRow(app, isListed, isInstalled) {
-  const li = el('li');
-  li.dataset.search = `${app.label}\n${app.name}`.toLowerCase();
-  const names = el('span', undefined, 'names');
-  names.append(el('span', app.label, 'label'));
-  if (app.label !== app.name) names.append(el('span', app.name, 'pkg'));
-  if (!validPackage(app.name)) {
-    names.append(el('span', 'not a valid package name; it cannot be listed', 'note'));
-    li.append(names);
+let status = null;
+let apps = [];       // installed user apps, or null when they could not be listed
+let icons = false;
+const rows = new Map();  // package name -> its row, kept across refreshes so focus stays put
+
+function renderStatus() {
+  const s = status;
+  $('daemon').textContent = s.daemon.running
+    ? `running (pid ${s.daemon.pid}, supervisor ${s.supervisor.pid})`
+    : s.supervisor.running ? `restarting (supervisor ${s.supervisor.pid})` : 'not running';
+  $('profile').textContent = visible(s.profile === 'none' ? 'none yet' : s.profile);
+  $('boosted').textContent = s.boosted.length ? visible(s.boosted.join(', ')) : 'nothing';
+  $('switch').textContent = s.toBeRemoved ? 'to be removed at the next reboot'
+    : s.switchedOff ? 'switched off in the root manager' : 'on';
+  const changes = s.changes.map((c) => {
+    const li = el('li');
+    const m = CHANGE.exec(c);
+    if (m) {
+      li.append(`${MODES[m[2]] || m[2]} (screen ${SCREEN[m[3]] || m[3]}, `, deviceText(m[4]), ')');
+    } else {
+      li.append(deviceText(c));
+    }
     return li;
-  }
-  if (installed.icons && isInstalled) {
+  });
+  $('changes').replaceChildren(...(changes.length ? changes : [el('li', 'none yet')]));
+  $('log').replaceChildren(...s.log.map((line) => {
+    const div = el('div');
+    div.append(deviceText(line));
+    return div;
+  }));
+  const problems = s.problems;
+  $('problems').hidden = problems.length === 0;
+  $('problems-text').textContent = problems.length === 1
+    ? 'This line of game.txt can never match:' : `These ${problems.length} lines of game.txt can never match:`;
+  $('problem-lines').replaceChildren(...problems.map((p) => {
+    const li = el('li', `line ${p.line}: ${p.reasons}: `);
+    li.append(deviceText(p.clean, 'pkg-inline'));
+    return li;
+  }));
+  $('fix').hidden = !problems.some((p) => p.fixable);
+  if (s.gameListError) showError(`The game list cannot be read: ${s.gameListError}`);
+}
+
+function makeRow(app) {
+  const li = el('li');
+  li.dataset.name = app.name;
+  const names = el('span', undefined, 'names');
+  names.append(deviceText(app.label, 'label'));
+  if (app.label !== app.name) names.append(deviceText(app.name, 'pkg'));
+  const row = { li, names, app, box: null, remove: null, note: null };
+  if (icons) {
     const icon = el('img');
     icon.alt = '';
     icon.loading = 'lazy';
+    icon.addEventListener('error', () => { icon.hidden = true; });  // no icon: the label alone
     icon.src = `ksu://icon/${app.name}`;
     li.append(icon);
   }
-  if (!isInstalled) {
-    names.append(el('span', 'listed, but not installed', 'note'));
-    const remove = el('button', 'Remove');
-    remove.type = 'button';
-    remove.setAttribute('aria-label', `Remove ${app.name} from the game list`);
-    remove.addEventListener('click', () => change('remove', app.name, remove));
-    li.append(names, remove);
-    return li;
+  if (!validPackage(app.name)) {
+    names.append(el('span', 'not a valid package name; it cannot be listed', 'note'));
+    li.append(names);
+    return row;
   }
-  const label = el('label');
   const box = el('input');
   box.type = 'checkbox';
   box.setAttribute('role', 'switch');
-  box.checked = isListed;
-  box.setAttribute('aria-label', `${app.label} (${app.name}): performance profile while in front`);
+  box.setAttribute('aria-label', `${visible(app.label)} (${app.name})`);
   box.addEventListener('change', () => change(box.checked ? 'add' : 'remove', app.name, box));
+  row.box = box;
+  const label = el('label');
   label.append(box, names);
   li.append(label);
-  return li;
+  return row;
 }
 
-function render() {
-  const rows = [];
+function notInstalledRow(name) {
+  const row = makeRow({ name, label: name });
+  row.note = el('span', 'listed, but not installed', 'note');
+  row.names.append(row.note);
+  const remove = el('button', 'Remove');
+  remove.type = 'button';
+  remove.setAttribute('aria-label', `Remove ${name} from the game list`);
+  remove.addEventListener('click', () => change('remove', name, remove));
+  row.li.append(remove);
+  row.remove = remove;
+  return row;
+}
+
+// Builds the list when the set of apps changed, else only updates each switch: the element
+// that has focus stays where it is.
+function renderApps() {
+  const listed = new Set(status.games);
+  const installedNames = new Set((apps || []).map((a) => a.name));
   const byLabel = (a, b) => a.label.localeCompare(b.label) || a.name.localeCompare(b.name);
-  const installedNames = new Set(installed.apps.map((a) => a.name));
-  const apps = [...installed.apps].sort(byLabel);
-  for (const app of apps.filter((a) => listed.has(a.name))) rows.push(appRow(app, true, true));
-  for (const name of [...listed].filter((n) => validPackage(n) && !installedNames.has(n)).sort()) {
-    rows.push(appRow({ name, label: name }, true, false));
+  const sorted = [...(apps || [])].sort(byLabel);
+  const order = [
+    ...sorted.filter((a) => listed.has(a.name)).map((a) => ({ key: a.name, app: a })),
+    ...(apps ? [...listed].filter((n) => validPackage(n) && !installedNames.has(n)).sort()
+      .map((n) => ({ key: `missing:${n}`, name: n })) : []),
+    ...sorted.filter((a) => !listed.has(a.name)).map((a) => ({ key: a.name, app: a })),
+  ];
+  const keys = order.map((o) => o.key).join('\n');
+  if (keys !== $('apps').dataset.keys) {
+    const focusedName = document.activeElement?.closest?.('#apps li')?.dataset.name;
+    const fragment = document.createDocumentFragment();
+    const fresh = new Map();
+    for (const o of order) {
+      const row = rows.get(o.key) || (o.app ? makeRow(o.app) : notInstalledRow(o.name));
+      fresh.set(o.key, row);
+      fragment.append(row.li);
+    }
+    rows.clear();
+    for (const [key, row] of fresh) rows.set(key, row);
+    $('apps').replaceChildren(fragment);
+    $('apps').dataset.keys = keys;
+    if (focusedName && !document.activeElement?.closest?.('#apps')) {
+      const again = [...rows.values()].find((r) => r.app.name === focusedName);
+      (again?.box || again?.remove || $('search')).focus();
+    }
   }
-  for (const app of apps.filter((a) => !listed.has(a.name))) rows.push(appRow(app, false, true));
-  $('apps').replaceChildren(...rows);
+  for (const row of rows.values()) {
+    if (row.box) {
+      row.box.checked = listed.has(row.app.name);
+      row.li.dataset.search = `${row.app.label}\n${row.app.name}`.toLowerCase();
+    } else {
+      row.li.dataset.search = row.app.name.toLowerCase();
+    }
+  }
   filter();
 }
 
-function filter() {
+export function filter() {
   const query = $('search').value.trim().toLowerCase();
   for (const li of $('apps').children) li.hidden = query !== '' && !li.dataset.search.includes(query);
 }
 
-async function refreshGames() {
-  const { stdout } = await run(`${GAMES} list; echo "--check--"; ${GAMES} check`);
-  const [names, check = ''] = stdout.split('--check--\n');
-  listed = new Set(names.split('\n').map((l) => l.replace(/\r$/, '')).filter((l) => l !== ''));
-  const problems = check.split('\n').filter((l) => l !== '');
-  $('problems').hidden = problems.length === 0;
-  $('problems-text').textContent = problems.length === 1
-    ? 'This line of game.txt can never match:' : `These ${problems.length} lines of game.txt can never match:`;
-  $('problem-lines').replaceChildren(...problems.map((p) => el('li', p)));
-  render();
+// One call reads everything; on failure the page keeps what it showed and says why.
+async function refresh() {
+  const packages = !bridgeHas('listPackages');
+  const r = await ctl(`status --json${packages ? ' --packages' : ''}`);
+  let next;
+  try {
+    if (r.errno !== 0) throw new Error(r.stderr.trim() || r.stdout.trim() || `it ended with status ${r.errno}`);
+    next = JSON.parse(r.stdout);
+  } catch (error) {
+    showError(`Could not read Tessivar's status: ${error.message}`);
+    return false;
+  }
+  status = next;
+  if (packages) {
+    if (next.packagesError) {
+      showError(`Could not list the installed apps: ${next.packagesError}`);
+      apps = null;
+    } else {
+      apps = [...new Set(next.packages)].map((name) => ({ name, label: name }));
+    }
+  }
+  renderStatus();
+  renderApps();
+  return true;
 }
 
+let busy = false;
 async function change(action, name, control) {
   if (!validPackage(name) || (action !== 'add' && action !== 'remove')) return;
-  control.disabled = true;
-  const { errno, stdout, stderr } = await run(`${GAMES} ${action} ${quote(name)}`);
-  $('message').textContent = errno === 0 ? stdout.trim() : `Could not change the list: ${stderr.trim() || stdout.trim()}`;
-  await refreshGames();
+  if (busy) {
+    if (control.type === 'checkbox') control.checked = !control.checked;
+    return;
+  }
+  busy = true;
+  control.setAttribute('aria-busy', 'true');
+  const r = await ctl(`games ${action} ${quote(name)}`);
+  control.removeAttribute('aria-busy');
+  busy = false;
+  if (r.errno === 0) clearError();
+  await refresh();
+  // Said after the refresh, so that this call's own outcome is what the line shows.
+  if (r.errno === 0) announce(r.stdout.trim());
+  else showError(`Could not change the game list: ${r.stderr.trim() || r.stdout.trim() || `status ${r.errno}`}`);
+}
+
+async function fix() {
+  const r = await ctl('games fix');
+  if (r.errno === 0) clearError();
+  await refresh();
+  if (r.errno === 0) announce('Fixed the flagged lines.');
+  else showError(`Could not fix the game list: ${r.stderr.trim() || r.stdout.trim()}`);
 }
 
 async function start() {
-  if (typeof globalThis.ksu === 'undefined' || typeof globalThis.ksu.exec !== 'function') {
+  if (!bridgeHas('exec')) {
     $('no-bridge').hidden = false;
     $('status').hidden = true;
     $('games').hidden = true;
     return;
   }
+  CTL = quote(`${moduleDir()}/tessivarctl`);
   $('search').addEventListener('input', filter);
-  $('fix').addEventListener('click', async () => {
-    const { stderr, errno } = await run(`${GAMES} fix`);
-    $('message').textContent = errno === 0 ? 'Fixed the flagged lines.' : `Could not fix: ${stderr.trim()}`;
-    await refreshGames();
-  });
+  $('fix').addEventListener('click', fix);
   const started = performance.now();
-  await refreshStatus();
-  installed = await installedApps();
-  await refreshGames();
-  document.body.dataset.ready = String(Math.round(performance.now() - started));
+  if (bridgeHas('listPackages')) {
+    try {
+      apps = appsFromBridge();
+      icons = true;
+    } catch (error) {
+      showError(`Could not list the installed apps: ${error.message}`);
+      apps = null;
+    }
+  }
+  if (await refresh()) document.body.dataset.ready = String(Math.round(performance.now() - started));
+  else document.body.dataset.ready = 'failed';
   setInterval(() => {
-    if (document.visibilityState === 'visible') refreshStatus();
+    if (document.visibilityState === 'visible' && !busy) refresh();
   }, 5000);
   document.addEventListener('visibilitychange', () => {
-    if (document.visibilityState === 'visible') refreshStatus();
+    if (document.visibilityState === 'visible' && !busy) refresh();
   });
 }
 
 start().catch((error) => {
-  $('message').textContent = `Something went wrong: ${error && error.message ? error.message : error}`;
+  showError(`Something went wrong: ${error && error.message ? error.message : error}`);
 });
