@@ -20,6 +20,7 @@ struct fixed_text {
         data[0] = '\0';
     }
     void append(std::string_view text) {
+        if (text.empty()) return;  // an empty view may have no data pointer at all
         if (text.size() > N - 1 - len) {
             overflow = 1;
             return;
