@@ -11,6 +11,13 @@
 #include "config.h"
 #include "window_state.h"
 
+// The shell that runs the dump command: the platform's. Android's mksh runs the command in its
+// own place, as the tests' build does too, so that the command's own lifetime is what is seen.
+#ifndef TESSIVAR_DUMP_SHELL
+#define TESSIVAR_DUMP_SHELL _PATH_BSHELL
+#endif
+#define DUMP_SHELL TESSIVAR_DUMP_SHELL
+
 namespace {
 
 // A dump runs to hundreds of KB; one static buffer (not heap, the probe runs on the one thread)
@@ -62,7 +69,7 @@ pid_t start_dump(int* read_fd) {
             fcntl(STDOUT_FILENO, F_SETFD, 0);
         else
             dup2(fds[1], STDOUT_FILENO);
-        execl(_PATH_BSHELL, "sh", "-c", "dumpsys window", static_cast<char*>(nullptr));
+        execl(DUMP_SHELL, "sh", "-c", "dumpsys window", static_cast<char*>(nullptr));
         _exit(127);
     }
     const int saved_errno = errno;

@@ -125,8 +125,11 @@ void SandboxTest::SetUp() {
     set_dump("");
     set_game_list("# games\ncom.example.game\n");
 
-    // "<>" opens the fifo without waiting for a reader, so a script never hangs.
-    const std::string fifo = root() + "/launches.fifo";
+    // "<>" opens the fifo without waiting for a reader, so a script never hangs. A fifo of its
+    // own for each test: a script the last test launched may still be starting, and must not
+    // land in this one.
+    static int generation = 0;
+    const std::string fifo = root() + "/launches." + std::to_string(++generation) + ".fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const char* name : {"performance", "balanced"}) {
         write_file(script_path(name), std::string("echo ") + name + " 1<>'" + fifo + "'\n");
