@@ -9,9 +9,8 @@
 
 #include "ctl_config.h"
 
-ssize_t read_small_file(const char* path, char* buf, size_t cap) {
-    // Non-blocking, so that a FIFO put in the file's place cannot hold the caller.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+int open_regular(const char* path, int flags, mode_t mode) {
+    const int fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode);
     if (fd < 0) return -1;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -19,6 +18,12 @@ ssize_t read_small_file(const char* path, char* buf, size_t cap) {
         errno = EINVAL;
         return -1;
     }
+    return fd;
+}
+
+ssize_t read_small_file(const char* path, char* buf, size_t cap) {
+    const int fd = open_regular(path, O_RDONLY);
+    if (fd < 0) return -1;
     size_t len = 0;
     for (;;) {
         if (len == cap) {
@@ -46,14 +51,9 @@ ssize_t read_small_file(const char* path, char* buf, size_t cap) {
 
 int read_value(const char* path, char* out, size_t cap) {
     if (cap == 0) return 0;
-    // sysfs files are not regular in size (they report 4096), so read them directly.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // sysfs files report a size of 4096 whatever they hold: read to the end.
+    const int fd = open_regular(path, O_RDONLY);
     if (fd < 0) return 0;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return 0;
-    }
     size_t len = 0;
     for (;;) {
         if (len == cap - 1) break;

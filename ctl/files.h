@@ -9,6 +9,12 @@
 
 #include <string_view>
 
+// Opens `path` with `flags` (and `mode` when creating) and answers the descriptor only when it
+// is a regular file; otherwise -1, with errno EINVAL for anything else (a FIFO, a directory, a
+// device). Always close-on-exec and non-blocking, so a FIFO put in a file's place cannot hold
+// the caller.
+int open_regular(const char* path, int flags, mode_t mode = 0);
+
 // Reads a whole regular file into `buf`. Answers its length; -1 with errno on failure, with
 // errno EFBIG when it is larger than `cap`, EINVAL when it is not a regular file. A missing
 // file gives -1 and ENOENT.

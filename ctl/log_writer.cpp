@@ -13,18 +13,9 @@
 namespace {
 
 // A regular file, opened for appending without following a link; -1 otherwise.
-int open_regular(const char* path, int exclusive) {
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                      (exclusive ? O_EXCL : 0);
-    const int fd = open(path, flags, 0644);
-    if (fd < 0) return -1;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
+int open_log_file(const char* path, int exclusive) {
+    return open_regular(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | (exclusive ? O_EXCL : 0),
+                        0644);
 }
 
 }  // namespace
@@ -34,13 +25,13 @@ int open_log(log_writer* log, const char* path, const char* old_path, size_t lim
     snprintf(log->old_path, sizeof log->old_path, "%s", old_path);
     log->limit = limit < 2 ? 2 : limit;
     log->size = 0;
-    log->fd = open_regular(path, 0);
+    log->fd = open_log_file(path, 0);
     int replaced = 0;
     if (log->fd < 0 && errno != ENOENT && errno != EACCES && errno != EROFS) {
         // A symlink (ELOOP), a FIFO without reader (ENXIO) or a directory or device: never
         // written through; the name gets a regular file of its own.
         if (unlink(path) == 0 || rmdir(path) == 0) {
-            log->fd = open_regular(path, 1);
+            log->fd = open_log_file(path, 1);
             replaced = log->fd >= 0;
         }
     }
@@ -59,7 +50,7 @@ void write_log_line(log_writer* log, std::string_view line) {
     const size_t total = line.size() + (ends ? 0 : 1);
     if (log->size > 0 && log->size + total > log->limit) {
         // The old log goes aside whole and a new one starts: nothing is cut out of the middle.
-        const int fd = rename(log->path, log->old_path) == 0 ? open_regular(log->path, 1) : -1;
+        const int fd = rename(log->path, log->old_path) == 0 ? open_log_file(log->path, 1) : -1;
         if (fd >= 0) {
             close(log->fd);
             log->fd = fd;
