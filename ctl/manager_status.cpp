@@ -70,10 +70,16 @@ int show_through_ksud(const char* description) {
     const char* ksu = getenv("KSU");
     const char* module = getenv("KSU_MODULE");
     if (!ksu || strcmp(ksu, "true") != 0 || !module || !module[0]) return 0;
-    const char* argv[] = {"ksud",      "module", "config", "set", "--temp", "override.description",
-                          description, nullptr};
-    const int status = run_program(argv, -1);
-    return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    // On PATH in the manager's environment; where it is not, at its own place.
+    for (const char* ksud : {"ksud", "/data/adb/ksud"}) {
+        const char* argv[] = {ksud,        "module", "config",
+                              "set",       "--temp", "override.description",
+                              description, nullptr};
+        const int status = run_program(argv, -1);
+        if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) != 127)
+            return WEXITSTATUS(status) == 0;
+    }
+    return 0;
 }
 
 // Elsewhere the description line of module.prop is replaced; every other byte stays.
