@@ -55,6 +55,14 @@ int parse_stamp(std::string_view text, std::string_view boot, launch_stamp* stam
     return end != start && (*end == '\0' || *end == '\n');
 }
 
+int parse_profile_state(std::string_view text, std::string_view boot, std::string_view* profile,
+                        launch_stamp* stamp) {
+    const size_t nl = text.find('\n');
+    if (nl == std::string_view::npos || !parse_stamp(sub(text, nl + 1), boot, stamp)) return 0;
+    *profile = sub(text, 0, nl);
+    return 1;
+}
+
 int launched_after(const launch_stamp& b, const launch_stamp& a) {
     if (b.start_ticks != a.start_ticks) return b.start_ticks > a.start_ticks;
     return b.clock_ns > a.clock_ns;

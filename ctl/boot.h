@@ -26,6 +26,12 @@ int format_stamp(char* out, size_t cap, std::string_view boot, const launch_stam
 // Reads a stamp file's text; 0 when it is malformed or of another boot (then it counts as
 // absent).
 int parse_stamp(std::string_view text, std::string_view boot, launch_stamp* stamp);
+// current_profile's text: the profile in force on its first line, the launch that applied it on
+// the second. Answers 1 with both when the launch belongs to boot `boot`; 0 otherwise (a file of
+// another boot counts as absent).
+int parse_profile_state(std::string_view text, std::string_view boot, std::string_view* profile,
+                        launch_stamp* stamp);
+
 // Whether `b` was launched after `a`.
 int launched_after(const launch_stamp& b, const launch_stamp& a);
 

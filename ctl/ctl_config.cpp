@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #ifndef TESSIVAR_MODULE_DIR
 #define TESSIVAR_MODULE_DIR "/data/adb/modules/Drovenmarke"
@@ -34,6 +35,11 @@ const char* device_root() {
 int module_path(char* out, size_t size, const char* name) {
     const int n = snprintf(out, size, "%s/%s", module_dir(), name);
     return n > 0 && static_cast<size_t>(n) < size;
+}
+
+int module_file_exists(const char* name) {
+    char path[PATH_SIZE];
+    return module_path(path, sizeof path, name) && access(path, F_OK) == 0;
 }
 
 int device_path(char* out, size_t size, const char* path) {

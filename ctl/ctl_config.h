@@ -12,6 +12,8 @@ const char* device_root();
 
 // Fills `out` with the module directory joined with `name`; answers 0 when it does not fit.
 int module_path(char* out, size_t size, const char* name);
+// Whether the module directory holds `name` (the manager's disable and remove flags).
+int module_file_exists(const char* name);
 // Fills `out` with the device root joined with an absolute device path.
 int device_path(char* out, size_t size, const char* path);
 

@@ -45,7 +45,8 @@ int game_listed(std::string_view list, std::string_view package) {
     return 0;
 }
 
-void append_game(std::string_view list, std::string_view package, game_list_text* out) {
+int append_games(std::string_view list, const char* const* packages, int count, game_list_text* out,
+                 unsigned char* added) {
     std::string_view first;
     std::string_view rest = list;
     const char* eol = "\n";
@@ -55,8 +56,15 @@ void append_game(std::string_view list, std::string_view package, game_list_text
     out->clear();
     out->append(list);
     if (!list.empty() && list.back() != '\n') out->append(eol);
-    out->append(package);
-    out->append(eol);
+    int appended = 0;
+    for (int i = 0; i < count; ++i) {
+        added[i] = !game_listed(out->view(), packages[i]);
+        if (!added[i]) continue;
+        out->append(packages[i]);
+        out->append(eol);
+        ++appended;
+    }
+    return appended;
 }
 
 int remove_games(std::string_view list, const char* const* packages, int count,

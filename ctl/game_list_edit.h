@@ -28,8 +28,10 @@ const char* problem_text(unsigned problems, char* out, size_t cap);
 // Whether the daemon matches `package` against some entry of the list.
 int game_listed(std::string_view list, std::string_view package);
 
-// The list with `package` appended as a line, in the file's own line ending.
-void append_game(std::string_view list, std::string_view package, game_list_text* out);
+// The list with each of `packages` that it does not list yet appended as a line, in the file's
+// own line ending; `added[i]` says which were. Answers how many.
+int append_games(std::string_view list, const char* const* packages, int count, game_list_text* out,
+                 unsigned char* added);
 // The list without the lines whose entry is one of `packages`; answers how many went.
 int remove_games(std::string_view list, const char* const* packages, int count,
                  game_list_text* out);

@@ -18,7 +18,6 @@ namespace {
 
 char list_buffer[GAME_LIST_MAX];
 game_list_text edited;
-game_list_text scratch;
 char list_path[PATH_SIZE];
 constexpr int MAX_NAMES = 256;
 
@@ -153,18 +152,9 @@ int run_games(int argc, char** argv) {
     } else if (strcmp(command, "check") == 0) {
         status = check(list) ? 1 : 0;
     } else if (strcmp(command, "add") == 0) {
-        std::string_view current = list;
-        int added = 0;
         unsigned char is_new[MAX_NAMES] = {};
-        for (int i = 0; i < count; ++i) {
-            if (game_listed(current, names[i])) continue;
-            append_game(current, names[i], &scratch);
-            edited = scratch;
-            current = edited.view();
-            is_new[i] = 1;
-            ++added;
-        }
-        if (added && !write_list(current)) {
+        const int added = append_games(list, names, count, &edited, is_new);
+        if (added && !write_list(edited.view())) {
             status = 1;
         } else {
             for (int i = 0; i < count; ++i) {

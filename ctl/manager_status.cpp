@@ -82,40 +82,19 @@ int show_through_ksud(const char* description) {
     return 0;
 }
 
-// Elsewhere the description line of module.prop is replaced; every other byte stays.
-int show_in_module_prop(std::string_view state) {
-    char path[PATH_SIZE];
-    module_path(path, sizeof path, "module.prop");
-    const ssize_t n = read_small_file(path, prop_text, sizeof prop_text);
-    if (n <= 0) return 0;
-    std::string_view rest(prop_text, static_cast<size_t>(n));
-    new_prop.clear();
-    int replaced = 0;
-    while (!rest.empty()) {
-        const size_t nl = rest.find('\n');
-        const size_t len = nl == std::string_view::npos ? rest.size() : nl + 1;
-        std::string_view line = sub(rest, 0, len);
-        rest = sub(rest, len);
-        constexpr std::string_view key = "description=";
-        if (!replaced && sub(line, 0, key.size()) == key) {
-            std::string_view value = sub(line, key.size());
-            const int ends = !value.empty() && value.back() == '\n';
-            if (ends) value = sub(value, 0, value.size() - 1);
-            char description[1024];
-            if (!status_description(description, sizeof description, state,
-                                    base_description(value)))
-                return 0;
-            new_prop.append(key);
-            new_prop.append(description);
-            if (ends) new_prop.append("\n");
-            replaced = 1;
-        } else {
-            new_prop.append(line);
+// Where module.prop's description value sits (without its line end); npos when it has none.
+size_t find_description(std::string_view prop, size_t* end) {
+    constexpr std::string_view key = "description=";
+    for (size_t at = 0; at < prop.size();) {
+        const size_t nl = prop.find('\n', at);
+        const size_t line_end = nl == std::string_view::npos ? prop.size() : nl;
+        if (sub(prop, at, key.size()) == key) {
+            *end = line_end;
+            return at + key.size();
         }
+        at = line_end + 1;
     }
-    struct stat info;
-    const mode_t mode = stat(path, &info) == 0 ? (info.st_mode & 0777) : 0644;
-    return replaced && !new_prop.overflow && replace_file(path, new_prop.view(), mode);
+    return std::string_view::npos;
 }
 
 }  // namespace
@@ -124,25 +103,26 @@ void show_in_manager(const char* state) {
     if (strcmp(shown, state) == 0) return;
     snprintf(shown, sizeof shown, "%s", state);
     char path[PATH_SIZE];
-    char base[1024] = "";
-    // The override replaces the whole description: keep module.prop's own text after it.
     module_path(path, sizeof path, "module.prop");
     const ssize_t n = read_small_file(path, prop_text, sizeof prop_text);
-    if (n > 0) {
-        const std::string_view text(prop_text, static_cast<size_t>(n));
-        const size_t at = text.find("\ndescription=");
-        if (at != std::string_view::npos) {
-            std::string_view value = sub(text, at + 13);
-            value = sub(value, 0, value.find('\n'));
-            value = base_description(value);
-            snprintf(base, sizeof base, "%.*s", static_cast<int>(value.size()), value.data());
-        }
-    }
+    const std::string_view prop(prop_text, n > 0 ? static_cast<size_t>(n) : 0);
+    size_t end = 0;
+    const size_t start = find_description(prop, &end);
+    // Module.prop's own text stays after the status: the override replaces the whole of it.
+    const std::string_view base = start == std::string_view::npos
+                                      ? std::string_view()
+                                      : base_description(sub(prop, start, end - start));
     char description[1200];
-    if (status_description(description, sizeof description, state, base) &&
-        show_through_ksud(description))
-        return;
-    if (!show_in_module_prop(state))
+    if (!status_description(description, sizeof description, state, base)) return;
+    if (show_through_ksud(description)) return;
+    // Elsewhere the description line of module.prop is replaced; every other byte stays.
+    struct stat info;
+    new_prop.clear();
+    new_prop.append(sub(prop, 0, start));
+    new_prop.append(description);
+    new_prop.append(sub(prop, end));
+    if (start == std::string_view::npos || new_prop.overflow ||
+        !replace_file(path, new_prop.view(), stat(path, &info) == 0 ? (info.st_mode & 0777) : 0644))
         fprintf(stderr, "tessivarctl: could not show the status in module.prop: %s\n",
-                strerror(errno));
+                start == std::string_view::npos ? "it has no description" : strerror(errno));
 }

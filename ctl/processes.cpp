@@ -7,14 +7,20 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "files.h"
 
-pid_t start_program(const char* const* argv, int out_fd) {
+pid_t start_program(const char* const* argv, int out_fd, int dies_with_parent) {
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid != 0) return pid;
+    if (dies_with_parent) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(0);  // the parent died before the request took
+    }
     // The child: default signal dispositions and mask, as a freshly started program expects.
     sigset_t none;
     sigemptyset(&none);

@@ -8,8 +8,9 @@
 #include <sys/types.h>
 
 // Starts `argv[0]` (searched on PATH when it has no '/') with standard output and error on
-// `out_fd` (or inherited when -1) and standard input on /dev/null. Answers the pid, or -1.
-pid_t start_program(const char* const* argv, int out_fd);
+// `out_fd` (or inherited when -1) and standard input on /dev/null. With `dies_with_parent` the
+// kernel kills it (SIGKILL) when this process ends, however it ends. Answers the pid, or -1.
+pid_t start_program(const char* const* argv, int out_fd, int dies_with_parent = 0);
 
 // Waits for a child; answers its wait status, or -1.
 int wait_for(pid_t pid);

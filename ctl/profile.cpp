@@ -29,9 +29,7 @@ struct profile_context {
 profile_context context;
 
 int switched_off() {
-    char path[PATH_SIZE];
-    return (module_path(path, sizeof path, "disable") && access(path, F_OK) == 0) ||
-           (module_path(path, sizeof path, "remove") && access(path, F_OK) == 0);
+    return module_file_exists("disable") || module_file_exists("remove");
 }
 
 // The snapshot of this boot, or empty: one of another boot describes a kernel that is gone.
@@ -40,10 +38,6 @@ std::string_view load_snapshot() {
     if (n <= 0) return {};
     const std::string_view text(held_snapshot, static_cast<size_t>(n));
     return snapshot_boot(text) == context.boot ? text : std::string_view();
-}
-
-int same_path(std::string_view a, const char* b) {
-    return a == std::string_view(b);
 }
 
 // Appends every readable, writable one-line file of a tunables directory, in name order.
@@ -171,7 +165,7 @@ int apply_balanced(int quiet) {
             if (line.kind == 'G') {
                 char file[PATH_SIZE];
                 governor_file(node, file, sizeof file);
-                if (same_path(line.path, file)) node_index = i;
+                if (line.path == file) node_index = i;
             } else if (node.cpu_policy && recorded[i][0] &&
                        tunable_path_allowed(line.path, node.dir, recorded[i])) {
                 node_index = i;
@@ -253,12 +247,7 @@ int apply_performance() {
         const governor_node& node = context.nodes.nodes[i];
         char file[PATH_SIZE];
         governor_file(node, file, sizeof file);
-        int recorded = 0;
-        std::string_view rest = snapshot;
-        snapshot_line line;
-        while (!recorded && next_snapshot_line(&rest, &line))
-            recorded = line.kind == 'G' && same_path(line.path, file);
-        if (!recorded || !offers_performance(node)) continue;
+        if (recorded_governor(snapshot, file).empty() || !offers_performance(node)) continue;
         if (write_device_value(file, "performance")) {
             changed.append_char(' ');
             changed.append(node.name);
@@ -302,16 +291,15 @@ int run_profile(const char* which) {
     // applied changes nothing. A launch of another boot counts as none.
     char state[256];
     launch_stamp last;
-    const ssize_t n = read_small_file(current_profile_path, state, sizeof state - 1);
-    if (n > 0) {
-        state[n] = '\0';
-        const char* second = strchr(state, '\n');
-        if (second && parse_stamp(second + 1, context.boot, &last) &&
-            !launched_after(this_run, last)) {
-            printf("%s: a later launch has already been applied; nothing changed\n", which);
-            close(lock);
-            return 0;
-        }
+    std::string_view applied;
+    const ssize_t n = read_small_file(current_profile_path, state, sizeof state);
+    if (n > 0 &&
+        parse_profile_state(std::string_view(state, static_cast<size_t>(n)), context.boot, &applied,
+                            &last) &&
+        !launched_after(this_run, last)) {
+        printf("%s: a later launch has already been applied; nothing changed\n", which);
+        close(lock);
+        return 0;
     }
     find_governor_nodes(&context.nodes);
     const int status = performance ? apply_performance() : apply_balanced(0);

@@ -27,6 +27,13 @@ std::string_view snapshot_boot(std::string_view text) {
     return {};
 }
 
+std::string_view recorded_governor(std::string_view snapshot, std::string_view governor_file) {
+    snapshot_line line;
+    while (next_snapshot_line(&snapshot, &line))
+        if (line.kind == 'G' && line.path == governor_file) return line.value;
+    return {};
+}
+
 int plain_governor_name(std::string_view name) {
     if (name.empty() || name.size() > 63) return 0;
     for (char c : name) {

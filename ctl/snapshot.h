@@ -20,6 +20,9 @@ int next_snapshot_line(std::string_view* text, snapshot_line* line);
 // The boot id the snapshot names on its first line, or empty.
 std::string_view snapshot_boot(std::string_view text);
 
+// The governor the snapshot records for `governor_file`, or empty when it records none.
+std::string_view recorded_governor(std::string_view snapshot, std::string_view governor_file);
+
 // A governor name as the kernel spells one: letters, digits, '_' and '-'.
 int plain_governor_name(std::string_view name);
 

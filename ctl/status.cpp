@@ -49,11 +49,6 @@ struct status_facts {
 };
 status_facts facts;
 
-int module_file_exists(const char* name) {
-    char path[PATH_SIZE];
-    return module_path(path, sizeof path, name) && access(path, F_OK) == 0;
-}
-
 // Alive means: the process holding the supervisor's lock runs this program, and the pid the
 // supervisor wrote for the daemon runs Tessivar as its child. A pid alone proves nothing.
 void find_processes() {
@@ -81,20 +76,16 @@ void read_profile_state() {
     read_boot_id(boot, sizeof boot);
     // The profile file counts only when it was written in this boot.
     char state[256];
+    std::string_view profile;
     module_path(path, sizeof path, "current_profile");
-    const ssize_t state_len = read_small_file(path, state, sizeof state - 1);
-    snprintf(facts.profile, sizeof facts.profile, "none");
-    if (state_len > 0) {
-        state[state_len] = '\0';
-        char* second = strchr(state, '\n');
-        if (second && parse_stamp(second + 1, boot, &last)) {
-            const size_t len = static_cast<size_t>(second - state);
-            if (len < sizeof facts.profile) {
-                memcpy(facts.profile, state, len);
-                facts.profile[len] = '\0';
-            }
-        }
-    }
+    const ssize_t state_len = read_small_file(path, state, sizeof state);
+    if (state_len <= 0 ||
+        !parse_profile_state(std::string_view(state, static_cast<size_t>(state_len)), boot,
+                             &profile, &last) ||
+        profile.size() >= sizeof facts.profile)
+        profile = "none";
+    memcpy(facts.profile, profile.data(), profile.size());
+    facts.profile[profile.size()] = '\0';
     module_path(path, sizeof path, "snapshot");
     const ssize_t n = read_small_file(path, snapshot_text, sizeof snapshot_text);
     const std::string_view snapshot(snapshot_text, n > 0 ? static_cast<size_t>(n) : 0);
@@ -104,12 +95,10 @@ void read_profile_state() {
         char file[PATH_SIZE];
         char governor[VALUE_SIZE];
         governor_file(facts.nodes.nodes[i], file, sizeof file);
-        int recorded = 0;
-        std::string_view rest = snapshot;
-        snapshot_line line;
-        while (facts.snapshot_held && !recorded && next_snapshot_line(&rest, &line))
-            recorded = line.kind == 'G' && line.path == file && line.value != "performance";
-        facts.boosted[i] = recorded && read_device_value(file, governor, sizeof governor) &&
+        const std::string_view recorded =
+            facts.snapshot_held ? recorded_governor(snapshot, file) : std::string_view();
+        facts.boosted[i] = !recorded.empty() && recorded != "performance" &&
+                           read_device_value(file, governor, sizeof governor) &&
                            strcmp(governor, "performance") == 0;
     }
 }
@@ -119,11 +108,11 @@ void read_log() {
     module_path(path, sizeof path, "tessivar.log");
     facts.change_count = 0;
     facts.tail_count = 0;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    const int fd = open_regular(path, O_RDONLY | O_NOFOLLOW);
     if (fd < 0) return;
     struct stat info;
     ssize_t n = 0;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (fstat(fd, &info) == 0) {
         const off_t start = info.st_size > static_cast<off_t>(LOG_READ)
                                 ? info.st_size - static_cast<off_t>(LOG_READ)
                                 : 0;
@@ -213,6 +202,15 @@ void json_key(const char* key, int first = 0) {
     printf("%s\"%s\":", first ? "" : ",", key);
 }
 
+void print_json_strings(const std::string_view* items, int count) {
+    printf("[");
+    for (int i = 0; i < count; ++i) {
+        if (i) printf(",");
+        write_json_string(stdout, items[i]);
+    }
+    printf("]");
+}
+
 void print_json() {
     printf("{");
     json_key("supervisor", 1);
@@ -267,19 +265,9 @@ void print_json() {
     }
     printf("]");
     json_key("changes");
-    printf("[");
-    for (int i = 0; i < facts.change_count; ++i) {
-        if (i) printf(",");
-        write_json_string(stdout, facts.changes[i]);
-    }
-    printf("]");
+    print_json_strings(facts.changes, facts.change_count);
     json_key("log");
-    printf("[");
-    for (int i = 0; i < facts.tail_count; ++i) {
-        if (i) printf(",");
-        write_json_string(stdout, facts.tail[i]);
-    }
-    printf("]");
+    print_json_strings(facts.tail, facts.tail_count);
 }
 
 // The installed user apps from the package manager, for a page whose bridge cannot list them.

@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/inotify.h>
-#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,24 +95,9 @@ void restore() {
 void start_daemon() {
     char program[PATH_SIZE];
     module_path(program, sizeof program, "Tessivar");
-    const pid_t supervisor = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // The daemon never outlives the supervisor, however the supervisor ends.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != supervisor) _exit(0);
-        const char* argv[] = {program, nullptr};
-        if (chdir("/") != 0) _exit(126);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
-        dup2(s.pipe_write, STDOUT_FILENO);
-        dup2(s.pipe_write, STDERR_FILENO);
-        execv(program, const_cast<char* const*>(argv));
-        _exit(127);
-    }
+    const char* argv[] = {program, nullptr};
+    // The daemon never outlives the supervisor, however the supervisor ends.
+    const pid_t pid = start_program(argv, s.pipe_write, 1);
     s.daemon = pid > 0 ? pid : 0;
     s.daemon_started_ms = now_ms();
     char pid_path[PATH_SIZE];
@@ -164,11 +148,6 @@ long long daemon_ended(int status) {
     return restart_at;
 }
 
-int file_exists(const char* name) {
-    char path[PATH_SIZE];
-    return module_path(path, sizeof path, name) && access(path, F_OK) == 0;
-}
-
 // State of an earlier boot describes a kernel that is gone, and temporaries older than this
 // boot were left by a process that died: both are dropped at start.
 void drop_stale_state(const char* boot) {
@@ -181,11 +160,12 @@ void drop_stale_state(const char* boot) {
     }
     char state[256];
     launch_stamp last;
+    std::string_view profile;
     if (module_path(path, sizeof path, "current_profile")) {
-        const ssize_t n = read_small_file(path, state, sizeof state - 1);
-        state[n > 0 ? n : 0] = '\0';
-        const char* second = strchr(state, '\n');
-        if (n >= 0 && (!second || !parse_stamp(second + 1, boot, &last))) remove_file(path);
+        const ssize_t n = read_small_file(path, state, sizeof state);
+        if (n >= 0 && !parse_profile_state(std::string_view(state, static_cast<size_t>(n)), boot,
+                                           &profile, &last))
+            remove_file(path);
     }
     timespec up = {};
     clock_gettime(CLOCK_BOOTTIME, &up);
@@ -273,12 +253,13 @@ int supervise() {
     const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watch >= 0) inotify_add_watch(watch, module_dir(), IN_CREATE | IN_MOVED_TO);
 
+    if (chdir("/") != 0) note("cannot change to /");  // the daemon and profiles hold no directory
     note("started");
     s.delay = RESTART_FIRST_DELAY;
-    if (file_exists("remove"))
+    if (module_file_exists("remove"))
         stop("the module is to be removed; balanced profile restored, supervisor stopped");
     restore();  // from a known state: a supervisor killed before may have left a game boosted
-    show_in_manager(file_exists("disable") ? "switched off" : "balanced");
+    show_in_manager(module_file_exists("disable") ? "switched off" : "balanced");
     long long restart_at = 0;
     for (;;) {
         if (!s.daemon && now_ms() >= restart_at) start_daemon();

@@ -209,7 +209,8 @@ TEST_F(SupervisorTest, TheManagersListShowsWhatTessivarDoes) {
     setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
     setenv("KSU", "true", 1);
     setenv("KSU_MODULE", "Drovenmarke", 1);
-    write_file(mod("module.prop"), "id=Drovenmarke\ndescription=Switches governors.\n");
+    // Its description on the first line: still found, and kept after the status.
+    write_file(mod("module.prop"), "description=Switches governors.\nid=Drovenmarke\n");
     start_supervisor();
     EXPECT_TRUE(eventually([&] {
         return read_file(root_ + "/ksud-calls")
@@ -217,7 +218,7 @@ TEST_F(SupervisorTest, TheManagersListShowsWhatTessivarDoes) {
                        "module|config|set|--temp|override.description|Status: performance for "
                        "com.example.game | Switches governors.|\n") != std::string::npos;
     })) << read_file(root_ + "/ksud-calls");
-    EXPECT_EQ(read_file(mod("module.prop")), "id=Drovenmarke\ndescription=Switches governors.\n");
+    EXPECT_EQ(read_file(mod("module.prop")), "description=Switches governors.\nid=Drovenmarke\n");
     unsetenv("KSU");
     unsetenv("KSU_MODULE");
 }
