@@ -49,11 +49,13 @@ ssize_t read_small_file(const char* path, char* buf, size_t cap) {
     return static_cast<ssize_t>(len);
 }
 
-int read_value(const char* path, char* out, size_t cap) {
-    if (cap == 0) return 0;
-    // sysfs files report a size of 4096 whatever they hold: read to the end.
-    const int fd = open_regular(path, O_RDONLY);
+int read_value_from(int fd, char* out, size_t cap) {
     if (fd < 0) return 0;
+    if (cap == 0) {
+        close(fd);
+        return 0;
+    }
+    // sysfs files report a size of 4096 whatever they hold: read to the end.
     size_t len = 0;
     for (;;) {
         if (len == cap - 1) break;
@@ -74,6 +76,10 @@ int read_value(const char* path, char* out, size_t cap) {
     out[len] = '\0';
     // One line only, and nothing a line-based file could not hold.
     return memchr(out, '\n', len) == nullptr && memchr(out, '\0', len) == nullptr;
+}
+
+int read_value(const char* path, char* out, size_t cap) {
+    return read_value_from(open_regular(path, O_RDONLY), out, cap);
 }
 
 int write_all(int fd, std::string_view data) {
@@ -113,7 +119,7 @@ int sync_directory(const char* path) {
 
 }  // namespace
 
-int replace_file(const char* path, std::string_view data, mode_t mode) {
+int replace_file(const char* path, std::string_view data, mode_t mode, int durable) {
     char temporary[PATH_SIZE];
     const char* slash = strrchr(path, '/');
     const int dir_len = slash ? static_cast<int>(slash - path + 1) : 0;
@@ -125,7 +131,7 @@ int replace_file(const char* path, std::string_view data, mode_t mode) {
     }
     const int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) return 0;
-    int ok = write_all(fd, data) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    int ok = write_all(fd, data) && fchmod(fd, mode) == 0 && (!durable || fsync(fd) == 0);
     int saved = errno;
     if (close(fd) != 0 && ok) {
         ok = 0;
@@ -140,7 +146,7 @@ int replace_file(const char* path, std::string_view data, mode_t mode) {
         errno = saved;
         return 0;
     }
-    sync_directory(path);
+    if (durable) sync_directory(path);
     return 1;
 }
 

@@ -23,10 +23,13 @@ ssize_t read_small_file(const char* path, char* buf, size_t cap);
 // Reads a file of one line (a sysfs value, a state file) into `out` without its final '\n'.
 // Answers 0 for a missing or unreadable file, or one of more than one line.
 int read_value(const char* path, char* out, size_t cap);
+// The same from an open descriptor, which it closes (-1 answers 0).
+int read_value_from(int fd, char* out, size_t cap);
 
 // Replaces `path` with `data` as described above; answers 1, or 0 with errno, leaving no
-// temporary file behind.
-int replace_file(const char* path, std::string_view data, mode_t mode);
+// temporary file behind. Without `durable` there is no fsync: for state that a new boot voids
+// anyway (a power loss starts a new boot), where rename alone is atomic against a kill.
+int replace_file(const char* path, std::string_view data, mode_t mode, int durable = 1);
 
 // Removes `path` and syncs its directory; a file already gone counts as removed.
 int remove_file(const char* path);

@@ -15,47 +15,100 @@ int next_list_line(std::string_view* text, std::string_view* line) {
     return 1;
 }
 
-std::string_view line_entry(std::string_view line) {
-    const size_t piece = next_piece_length(line.data(), line.size(), 1);
-    return game_list_piece_entry(sub(line, 0, piece));
+int next_list_piece(list_cursor* cursor, list_piece* piece) {
+    if (cursor->rest.empty()) return 0;
+    const size_t n = next_piece_length(cursor->rest.data(), cursor->rest.size(), 1);
+    piece->text = sub(cursor->rest, 0, n);
+    cursor->rest.remove_prefix(n);
+    piece->tail = !cursor->at_line_start;
+    if (cursor->at_line_start) ++cursor->line;
+    piece->line = cursor->line;
+    cursor->at_line_start = !piece->text.empty() && piece->text.back() == '\n';
+    piece->entry = game_list_piece_entry(piece->text);
+    return 1;
+}
+
+entry_diagnosis diagnose_piece(const list_piece& piece) {
+    size_t end = 0;
+    while (end < piece.text.size() && piece.text[end] != '\r' && piece.text[end] != '\n' &&
+           piece.text[end] != '\0')
+        ++end;
+    return diagnose_entry(sub(piece.text, 0, end), piece.line == 1 && !piece.tail);
 }
 
 namespace {
 
-size_t entry_end(std::string_view line) {
-    size_t end = 0;
-    while (end < line.size() && line[end] != '\r' && line[end] != '\n' && line[end] != '\0')
-        ++end;
-    return end;
+// The piece cursor over one line (with its line end).
+int hidden_in_line(std::string_view line) {
+    list_cursor cursor{line};
+    list_piece piece;
+    while (next_list_piece(&cursor, &piece))
+        if (piece.tail && !piece.entry.empty()) return 1;
+    return 0;
+}
+
+const char* line_end_of(std::string_view list) {
+    std::string_view first;
+    std::string_view rest = list;
+    if (!next_list_line(&rest, &first)) return "\n";
+    // A CRLF file, or one line whose CR waits for its LF: both end lines in CR LF.
+    if (first.size() >= 2 && sub(first, first.size() - 2) == "\r\n") return "\r\n";
+    if (rest.empty() && !first.empty() && first.back() == '\r') return "\r\n";
+    return "\n";
+}
+
+// Appends each piece of a long line as a line of its own, without those whose entry `drop`
+// names; answers how many were dropped.
+template <typename Drop>
+int split_line(std::string_view line, const char* eol, game_list_text* out, Drop drop) {
+    list_cursor cursor{line};
+    list_piece piece;
+    int dropped = 0;
+    while (next_list_piece(&cursor, &piece)) {
+        if (!piece.entry.empty() && drop(piece.entry)) {
+            ++dropped;
+            continue;
+        }
+        out->append(piece.text);
+        if (piece.text.back() != '\n' && !cursor.rest.empty()) out->append(eol);
+    }
+    return dropped;
 }
 
 }  // namespace
 
-entry_diagnosis diagnose_line(std::string_view line, int number) {
-    return diagnose_entry(sub(line, 0, entry_end(line)), number == 1);
+int next_list_problem(list_cursor* cursor, list_problem* problem) {
+    list_piece piece;
+    while (next_list_piece(cursor, &piece)) {
+        const entry_diagnosis d = diagnose_piece(piece);
+        const unsigned hidden = piece.tail && !piece.entry.empty() ? PROBLEM_LONG_LINE : 0u;
+        if (!d.problems && !hidden) continue;
+        *problem = list_problem{piece.line, d.problems | hidden,
+                                hidden && !d.problems ? piece.entry : d.clean};
+        return 1;
+    }
+    return 0;
 }
 
 int game_listed(std::string_view list, std::string_view package) {
-    // Piece by piece, as the daemon reads it: a line past 1023 bytes goes on as another line.
-    while (!list.empty()) {
-        const size_t n = next_piece_length(list.data(), list.size(), 1);
-        if (game_list_piece_entry(sub(list, 0, n)) == package) return 1;
-        list.remove_prefix(n);
-    }
+    list_cursor cursor{list};
+    list_piece piece;
+    while (next_list_piece(&cursor, &piece))
+        if (piece.entry == package) return 1;
     return 0;
 }
 
 int append_games(std::string_view list, const char* const* packages, int count, game_list_text* out,
                  unsigned char* added) {
-    std::string_view first;
-    std::string_view rest = list;
-    const char* eol = "\n";
-    if (next_list_line(&rest, &first) && first.size() >= 2 &&
-        sub(first, first.size() - 2) == "\r\n")
-        eol = "\r\n";
+    const char* eol = line_end_of(list);
     out->clear();
     out->append(list);
-    if (!list.empty() && list.back() != '\n') out->append(eol);
+    // A final CR is the first half of its line end.
+    if (!list.empty() && list.back() == '\r') {
+        out->append("\n");
+    } else if (!list.empty() && list.back() != '\n') {
+        out->append(eol);
+    }
     int appended = 0;
     for (int i = 0; i < count; ++i) {
         added[i] = !game_listed(out->view(), packages[i]);
@@ -69,44 +122,76 @@ int append_games(std::string_view list, const char* const* packages, int count, 
 
 int remove_games(std::string_view list, const char* const* packages, int count,
                  game_list_text* out) {
+    const char* eol = line_end_of(list);
     out->clear();
     int removed = 0;
     std::string_view line;
+    const auto named = [&](std::string_view entry) {
+        for (int i = 0; i < count; ++i)
+            if (entry == packages[i]) return true;
+        return false;
+    };
     while (next_list_line(&list, &line)) {
-        const std::string_view entry = line_entry(line);
-        int drop = 0;
-        for (int i = 0; i < count && !drop && !entry.empty(); ++i)
-            drop = entry == packages[i];
-        if (drop) {
+        list_cursor cursor{line};
+        list_piece piece;
+        int pieces = 0;
+        int match = 0;
+        while (next_list_piece(&cursor, &piece)) {
+            ++pieces;
+            match |= !piece.entry.empty() && named(piece.entry);
+        }
+        if (!match) {
+            out->append(line);
+        } else if (pieces == 1) {
             ++removed;
         } else {
-            out->append(line);
+            removed += split_line(line, eol, out, named);
         }
     }
     return removed;
 }
 
 int fix_games(std::string_view list, game_list_text* out) {
-    out->clear();
-    int fixed = 0;
-    int number = 0;
+    const char* eol = line_end_of(list);
+    game_list_text& split = *out;
+    static game_list_text fixed_lines;
+    // First every line with hidden entries goes into a line per piece, then each line's entry
+    // is cleaned.
+    split.clear();
+    int changed = 0;
     std::string_view line;
-    while (next_list_line(&list, &line)) {
-        ++number;
-        // The whole entry up to the line end, BOM included: what a fix replaces.
+    std::string_view rest = list;
+    while (next_list_line(&rest, &line)) {
+        if (hidden_in_line(line)) {
+            split_line(line, eol, &split, [](std::string_view) { return false; });
+            ++changed;
+        } else {
+            split.append(line);
+        }
+    }
+    fixed_lines.clear();
+    rest = split.view();
+    for (int number = 1; next_list_line(&rest, &line); ++number) {
+        list_cursor cursor{line};
+        list_piece piece;
+        next_list_piece(&cursor, &piece);
+        piece.line = number;
+        const entry_diagnosis d = diagnose_piece(piece);
         size_t end = 0;
         while (end < line.size() && line[end] != '\r' && line[end] != '\n' && line[end] != '\0')
             ++end;
-        const entry_diagnosis d = diagnose_line(line, number);
         if (d.problems && !(d.problems & PROBLEM_INVALID) && end < LINE_SIZE) {
-            out->append(d.clean);
-            out->append(sub(line, end));
-            ++fixed;
+            fixed_lines.append(d.clean);
+            fixed_lines.append(sub(line, end));
+            ++changed;
         } else {
-            out->append(line);
+            fixed_lines.append(line);
         }
     }
-    return fixed;
+    split.clear();
+    split.append(fixed_lines.view());
+    split.overflow |= fixed_lines.overflow;
+    return changed;
 }
 
 const char* problem_text(unsigned problems, char* out, size_t cap) {
@@ -117,7 +202,8 @@ const char* problem_text(unsigned problems, char* out, size_t cap) {
     } names[] = {{PROBLEM_BOM, "a byte-order mark"},
                  {PROBLEM_WHITESPACE, "surrounding whitespace"},
                  {PROBLEM_INLINE_COMMENT, "an inline comment"},
-                 {PROBLEM_INVALID, "not a valid Android package name"}};
+                 {PROBLEM_INVALID, "not a valid Android package name"},
+                 {PROBLEM_LONG_LINE, "past byte 1023 of a long line, read as an entry of its own"}};
     for (const auto& name : names) {
         if (!(problems & name.flag)) continue;
         const size_t len = strlen(out);

@@ -56,18 +56,15 @@ int write_list(std::string_view text) {
 
 int check(std::string_view list) {
     int found = 0;
-    int number = 0;
-    std::string_view line;
-    while (next_list_line(&list, &line)) {
-        ++number;
-        const entry_diagnosis d = diagnose_line(line, number);
-        if (!d.problems) continue;
+    list_cursor cursor{list};
+    list_problem problem;
+    while (next_list_problem(&cursor, &problem)) {
         ++found;
-        char reasons[160];
-        problem_text(d.problems, reasons, sizeof reasons);
-        printf("line %d: %s", number, reasons);
-        printf((d.problems & PROBLEM_INVALID) ? ": '" : "; fix makes it '");
-        print_visible(stdout, d.clean);
+        char reasons[200];
+        problem_text(problem.problems, reasons, sizeof reasons);
+        printf("line %d: %s", problem.line, reasons);
+        printf((problem.problems & PROBLEM_INVALID) ? ": '" : "; fix makes it '");
+        print_visible(stdout, problem.clean);
         printf("'\n");
     }
     return found;
@@ -141,12 +138,11 @@ int run_games(int argc, char** argv) {
 
     int status = 0;
     if (strcmp(command, "list") == 0) {
-        std::string_view rest = list;
-        std::string_view line;
-        while (next_list_line(&rest, &line)) {
-            const std::string_view entry = line_entry(line);
-            if (entry.empty()) continue;
-            print_visible(stdout, entry);
+        list_cursor cursor{list};
+        list_piece piece;
+        while (next_list_piece(&cursor, &piece)) {
+            if (piece.entry.empty()) continue;
+            print_visible(stdout, piece.entry);
             putchar('\n');
         }
     } else if (strcmp(command, "check") == 0) {

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 int take_lock(const char* path) {
-    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    // On a read-only mount the lock file that is there still takes a flock.
+    if (fd < 0 && (errno == EROFS || errno == EACCES))
+        fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return -1;
     while (flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {

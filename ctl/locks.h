@@ -6,7 +6,8 @@
 #include <sys/types.h>
 
 // Waits for the flock(2) on `path` (created when missing) and answers its descriptor; -1 with
-// errno when the file cannot be opened. Closing the descriptor lets go.
+// errno when the file cannot be opened. On a read-only mount an existing lock file is locked
+// all the same. Closing the descriptor lets go.
 int take_lock(const char* path);
 
 // Takes the record lock (fcntl) on `path` without waiting, so that others can name its holder.

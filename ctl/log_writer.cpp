@@ -30,7 +30,10 @@ int open_log(log_writer* log, const char* path, const char* old_path, size_t lim
     if (log->fd < 0 && errno != ENOENT && errno != EACCES && errno != EROFS) {
         // A symlink (ELOOP), a FIFO without reader (ENXIO) or a directory or device: never
         // written through; the name gets a regular file of its own.
-        if (unlink(path) == 0 || rmdir(path) == 0) {
+        // A directory with something in it is set aside whole: nothing in it is lost.
+        char aside[sizeof log->path + 32];
+        snprintf(aside, sizeof aside, "%s.%d.aside", path, static_cast<int>(getpid()));
+        if (unlink(path) == 0 || rmdir(path) == 0 || rename(path, aside) == 0) {
             log->fd = open_log_file(path, 1);
             replaced = log->fd >= 0;
         }

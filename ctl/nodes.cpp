@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr char CPUFREQ_DIR[] = "/sys/devices/system/cpu/cpufreq";
-constexpr char KGSL_DIR[] = "/sys/class/kgsl/kgsl-3d0/devfreq";
-constexpr char DEVFREQ_DIR[] = "/sys/class/devfreq";
-
 int is_directory(const char* device) {
     char path[PATH_SIZE];
     struct stat info;
@@ -110,9 +106,20 @@ int tunable_dirs(const governor_node& node, const char* governor, char (*out)[PA
                : 0;
 }
 
+namespace {
+
+// A device file: sysfs holds regular files only, so no fstat of its own; non-blocking so that
+// nothing put in a node file's place can hold the run, and never through a link.
+int open_device_file(const char* path, int flags) {
+    return open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+}
+
+}  // namespace
+
 int read_device_value(const char* device, char* out, size_t cap) {
     char path[PATH_SIZE];
-    return device_path(path, sizeof path, device) && read_value(path, out, cap);
+    return device_path(path, sizeof path, device) &&
+           read_value_from(open_device_file(path, O_RDONLY), out, cap);
 }
 
 int offers_performance(const governor_node& node) {
@@ -158,16 +165,18 @@ void kernel_hook(const char* path, const char* value) {
 int write_device_value(const char* device, const char* value) {
     char path[PATH_SIZE];
     if (!device_path(path, sizeof path, device)) return 0;
-    // Never creates a file, and never follows a link put in a node file's place.
-    const int fd = open_regular(path, O_WRONLY | O_TRUNC | O_NOFOLLOW);
-    if (fd < 0) return 0;
-    char line[VALUE_SIZE + 1];
-    const int n = snprintf(line, sizeof line, "%s\n", value);
-    int ok = n > 0 && static_cast<size_t>(n) < sizeof line &&
-             write_all(fd, std::string_view(line, static_cast<size_t>(n)));
-    ok = close(fd) == 0 && ok;  // sysfs may report a refusal only at close
-    if (!ok) return 0;
-    kernel_hook(path, value);
-    char back[VALUE_SIZE];
-    return read_value(path, back, sizeof back) && strcmp(back, value) == 0;
+    // Never creates a file. A refused write is no answer yet: the read-back is (a value the
+    // kernel already held counts as written).
+    const int fd = open_device_file(path, O_WRONLY | O_TRUNC);
+    if (fd >= 0) {
+        const size_t len = strlen(value);
+        static char line[VALUE_SIZE + 1];
+        memcpy(line, value, len < VALUE_SIZE ? len : VALUE_SIZE - 1);
+        line[len < VALUE_SIZE ? len : VALUE_SIZE - 1] = '\n';
+        const int ok = len < VALUE_SIZE && write_all(fd, std::string_view(line, len + 1));
+        if (close(fd) == 0 && ok) kernel_hook(path, value);  // sysfs may refuse only at close
+    }
+    static char back[VALUE_SIZE];
+    return read_value_from(open_device_file(path, O_RDONLY), back, sizeof back) &&
+           strcmp(back, value) == 0;
 }

@@ -8,7 +8,12 @@
 #include "ctl_config.h"
 
 constexpr int MAX_NODES = 32;
-constexpr size_t VALUE_SIZE = 256;  // one sysfs value
+// One sysfs value: a page at most (a sysfs file shows no more), with room for the final NUL.
+constexpr size_t VALUE_SIZE = 4096 + 1;
+
+constexpr char CPUFREQ_DIR[] = "/sys/devices/system/cpu/cpufreq";
+constexpr char KGSL_DIR[] = "/sys/class/kgsl/kgsl-3d0/devfreq";
+constexpr char DEVFREQ_DIR[] = "/sys/class/devfreq";
 
 struct governor_node {
     char dir[PATH_SIZE];

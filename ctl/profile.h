@@ -1,11 +1,14 @@
-// The two profiles. performance: record the device's own governors and their tunables (once,
-// while none is held), then set every node that offers it to "performance". balanced: write
-// back exactly what was recorded and drop the record once all of it took. One at a time, and
-// the one launched last is the one in force.
+// The profiles. performance: record the device's own governors and their tunables (kept while
+// any of them is still to be put back), then set every node that offers it to "performance".
+// balanced: write back exactly what was recorded, keeping what was refused for a retry. One at
+// a time, and the one launched last is the one in force.
 #ifndef TESSIVARCTL_PROFILE_H
 #define TESSIVARCTL_PROFILE_H
 
-// "performance" or "balanced"; answers the exit status (0, or 1 when nothing could be done).
-int run_profile(const char* which);
+// `which`: "performance", "balanced" or "retry" (finish the restore of the balanced in force;
+// never a launch of its own). `option` (balanced only): "--stop" applies balanced whatever came
+// before and lets nothing boost until "--start", the supervisor's own start. Answers the exit
+// status (0; 1 when nothing could be done; 2 for a usage error).
+int run_profile(const char* which, const char* option = nullptr);
 
 #endif

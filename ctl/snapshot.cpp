@@ -1,5 +1,6 @@
 #include "snapshot.h"
 
+#include "nodes.h"
 #include "text_view.h"
 
 int next_snapshot_line(std::string_view* text, snapshot_line* line) {
@@ -11,20 +12,12 @@ int next_snapshot_line(std::string_view* text, snapshot_line* line) {
     *line = snapshot_line{0, {}, {}};
     if (whole.size() < 3 || whole[1] != ' ') return 1;
     const std::string_view rest = sub(whole, 2);
-    if (whole[0] == 'B') {
-        *line = snapshot_line{'B', {}, rest};
-    } else if (whole[0] == 'G' || whole[0] == 'T') {
+    if (whole[0] == 'G' || whole[0] == 'T') {
         const size_t space = rest.find(' ');
         if (space == std::string_view::npos || space == 0) return 1;
         *line = snapshot_line{whole[0], sub(rest, 0, space), sub(rest, space + 1)};
     }
     return 1;
-}
-
-std::string_view snapshot_boot(std::string_view text) {
-    snapshot_line line;
-    if (next_snapshot_line(&text, &line) && line.kind == 'B') return line.value;
-    return {};
 }
 
 std::string_view recorded_governor(std::string_view snapshot, std::string_view governor_file) {
@@ -64,4 +57,65 @@ int tunable_path_allowed(std::string_view path, std::string_view policy_dir,
     const size_t slash = policy_dir.rfind('/');
     if (slash == std::string_view::npos || slash == 0) return 0;
     return inside(path, policy_dir, governor) || inside(path, sub(policy_dir, 0, slash), governor);
+}
+
+namespace {
+
+int plain_entry_name(std::string_view name) {
+    if (name.empty() || name[0] == '.' || name.size() >= 64) return 0;
+    for (char c : name)
+        if (c == '/' || c == ' ' || static_cast<unsigned char>(c) < 0x20) return 0;
+    return 1;
+}
+
+}  // namespace
+
+int node_of_governor_file(std::string_view path, node_ref* node) {
+    const std::string_view cpufreq = CPUFREQ_DIR;
+    const std::string_view policy_leaf = "/scaling_governor";
+    if (sub(path, 0, cpufreq.size()) == cpufreq && sub(path, cpufreq.size(), 7) == "/policy" &&
+        path.size() > policy_leaf.size() &&
+        sub(path, path.size() - policy_leaf.size()) == policy_leaf) {
+        const std::string_view dir = sub(path, 0, path.size() - policy_leaf.size());
+        const std::string_view digits = sub(dir, cpufreq.size() + 7);
+        if (digits.empty() || digits.size() > 4 || (digits[0] == '0' && digits.size() > 1))
+            return 0;
+        for (char c : digits)
+            if (c < '0' || c > '9') return 0;
+        *node = node_ref{dir, sub(dir, cpufreq.size() + 1), 1};
+        return 1;
+    }
+    const std::string_view leaf = "/governor";
+    if (path.size() <= leaf.size() || sub(path, path.size() - leaf.size()) != leaf) return 0;
+    const std::string_view dir = sub(path, 0, path.size() - leaf.size());
+    if (dir == KGSL_DIR) {
+        *node = node_ref{dir, "kgsl-3d0", 0};
+        return 1;
+    }
+    const std::string_view devfreq = DEVFREQ_DIR;
+    if (sub(dir, 0, devfreq.size()) != devfreq || sub(dir, devfreq.size(), 1) != "/") return 0;
+    const std::string_view name = sub(dir, devfreq.size() + 1);
+    if (!plain_entry_name(name) || name.find("mali") == std::string_view::npos) return 0;
+    *node = node_ref{dir, name, 0};
+    return 1;
+}
+
+int next_snapshot_group(std::string_view* text, snapshot_group* group) {
+    if (text->empty()) return 0;
+    std::string_view rest = *text;
+    snapshot_line line;
+    size_t used = 0;
+    group->governor_file = {};
+    int first = 1;
+    for (;;) {
+        std::string_view before = rest;
+        if (!next_snapshot_line(&rest, &line)) break;
+        if (line.kind == 'G' && !first) break;
+        if (first && line.kind == 'G') group->governor_file = line.path;
+        first = 0;
+        used += before.size() - rest.size();
+    }
+    group->text = sub(*text, 0, used);
+    text->remove_prefix(used);
+    return 1;
 }

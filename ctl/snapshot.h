@@ -1,6 +1,6 @@
 // The snapshot of the device's own settings, as text: what performance records before it
-// boosts and balanced writes back. No I/O here.
-//   B <boot_id>              the boot it describes; any other boot's snapshot is void
+// boosts and balanced writes back (the state file holds it below its first two lines). No I/O
+// here. A node's lines stay together, its governor first:
 //   G <governor file> <governor>
 //   T <tunable file> <value>  a tunable of the governor named by the G line before it
 #ifndef TESSIVARCTL_SNAPSHOT_H
@@ -9,16 +9,13 @@
 #include <string_view>
 
 struct snapshot_line {
-    char kind;               // 'B', 'G', 'T', or 0 for a line that is none of them
+    char kind;               // 'G', 'T', or 0 for a line that is none of them
     std::string_view path;   // G and T
     std::string_view value;  // the rest of the line: the boot id, governor or value
 };
 
 // Takes the next line off `text`; 0 when none is left.
 int next_snapshot_line(std::string_view* text, snapshot_line* line);
-
-// The boot id the snapshot names on its first line, or empty.
-std::string_view snapshot_boot(std::string_view text);
 
 // The governor the snapshot records for `governor_file`, or empty when it records none.
 std::string_view recorded_governor(std::string_view snapshot, std::string_view governor_file);
@@ -31,5 +28,24 @@ int plain_governor_name(std::string_view name);
 // where <cpufreq> is the policy's parent. Nothing else, whatever a snapshot line says.
 int tunable_path_allowed(std::string_view path, std::string_view policy_dir,
                          std::string_view governor);
+
+// The node a governor file belongs to, from its path alone, so that a node that is gone now is
+// still known by its lines: a cpufreq policy (<cpufreq>/policyN/scaling_governor), Adreno's kgsl
+// GPU or a Mali devfreq GPU (<dir>/governor). 0 for any other path.
+struct node_ref {
+    std::string_view dir;
+    std::string_view name;
+    int cpu_policy;
+};
+int node_of_governor_file(std::string_view path, node_ref* node);
+
+// One node's lines of a snapshot: its G line and the T lines after it.
+struct snapshot_group {
+    std::string_view text;  // the lines, each with its '\n'
+    std::string_view governor_file;
+};
+// Takes the next group off `text`; lines before the first G line come as a group of their own
+// with an empty governor file. 0 when none is left.
+int next_snapshot_group(std::string_view* text, snapshot_group* group);
 
 #endif

@@ -28,7 +28,8 @@ constexpr int MAX_CHANGES = 3;
 constexpr int TAIL_LINES = 20;
 constexpr size_t LOG_READ = 600 * 1024;  // more than the log's bound
 char log_text[LOG_READ];
-char snapshot_text[64 * 1024];
+char state_text[512 * 1024];
+char value[VALUE_SIZE];
 char packages_text[1024 * 1024];
 
 struct status_facts {
@@ -36,6 +37,8 @@ struct status_facts {
     pid_t daemon;
     char profile[32];
     int snapshot_held;
+    std::string_view pending[MAX_NODES];  // nodes whose settings are still to be put back
+    int pending_count;
     int switched_off;
     int to_remove;
     node_list nodes;
@@ -72,34 +75,36 @@ void find_processes() {
 void read_profile_state() {
     char boot[BOOT_ID_SIZE] = "";
     char path[PATH_SIZE];
-    launch_stamp last;
     read_boot_id(boot, sizeof boot);
-    // The profile file counts only when it was written in this boot.
-    char state[256];
-    std::string_view profile;
+    // The state counts only when it was written in this boot.
+    profile_state state;
     module_path(path, sizeof path, "current_profile");
-    const ssize_t state_len = read_small_file(path, state, sizeof state);
-    if (state_len <= 0 ||
-        !parse_profile_state(std::string_view(state, static_cast<size_t>(state_len)), boot,
-                             &profile, &last) ||
-        profile.size() >= sizeof facts.profile)
-        profile = "none";
+    const ssize_t n = read_small_file(path, state_text, sizeof state_text);
+    const int ok =
+        n > 0 && boot[0] &&
+        parse_profile_state(std::string_view(state_text, static_cast<size_t>(n)), boot, &state);
+    const std::string_view profile =
+        ok && state.profile.size() < sizeof facts.profile ? state.profile : "none";
     memcpy(facts.profile, profile.data(), profile.size());
     facts.profile[profile.size()] = '\0';
-    module_path(path, sizeof path, "snapshot");
-    const ssize_t n = read_small_file(path, snapshot_text, sizeof snapshot_text);
-    const std::string_view snapshot(snapshot_text, n > 0 ? static_cast<size_t>(n) : 0);
-    facts.snapshot_held = n > 0 && boot[0] && snapshot_boot(snapshot) == boot;
+    const std::string_view held = ok ? state.held : std::string_view();
+    facts.snapshot_held = !held.empty();
+    // While no boost is in force, what is held is what the kernel has refused so far.
+    facts.pending_count = 0;
+    std::string_view rest = held;
+    snapshot_group group;
+    node_ref node;
+    while (profile != "performance" && next_snapshot_group(&rest, &group))
+        if (node_of_governor_file(group.governor_file, &node) && facts.pending_count < MAX_NODES)
+            facts.pending[facts.pending_count++] = node.name;
     find_governor_nodes(&facts.nodes);
     for (int i = 0; i < facts.nodes.count; ++i) {
         char file[PATH_SIZE];
-        char governor[VALUE_SIZE];
         governor_file(facts.nodes.nodes[i], file, sizeof file);
-        const std::string_view recorded =
-            facts.snapshot_held ? recorded_governor(snapshot, file) : std::string_view();
+        const std::string_view recorded = recorded_governor(held, file);
         facts.boosted[i] = !recorded.empty() && recorded != "performance" &&
-                           read_device_value(file, governor, sizeof governor) &&
-                           strcmp(governor, "performance") == 0;
+                           read_device_value(file, value, sizeof value) &&
+                           strcmp(value, "performance") == 0;
     }
 }
 
@@ -142,10 +147,10 @@ void read_log() {
 
 int count_games() {
     int count = 0;
-    std::string_view rest = facts.games;
-    std::string_view line;
-    while (next_list_line(&rest, &line))
-        count += !line_entry(line).empty();
+    list_cursor cursor{facts.games};
+    list_piece piece;
+    while (next_list_piece(&cursor, &piece))
+        count += !piece.entry.empty();
     return count;
 }
 
@@ -157,13 +162,19 @@ void print_plain() {
     } else {
         printf("Tessivar: not running\n");
     }
-    printf("Profile in force: %s\n", facts.profile);
+    printf("Profile in force: %s", facts.profile);
+    for (int i = 0; i < facts.pending_count; ++i)
+        printf("%s%.*s",
+               i ? ", " : "; restore pending: ", static_cast<int>(facts.pending[i].size()),
+               facts.pending[i].data());
+    printf("\n");
     printf("Boosted:");
     int any = 0;
     for (int i = 0; i < facts.nodes.count; ++i)
         if (facts.boosted[i]) printf(" %s", facts.nodes.nodes[i].name), any = 1;
     printf("%s\n", any ? "" : " nothing");
     printf("Device's own settings held for restore: %s\n", facts.snapshot_held ? "yes" : "no");
+
     printf("Module: %s\n", facts.to_remove      ? "to be removed at the next reboot"
                            : facts.switched_off ? "switched off in the root manager"
                                                 : "on");
@@ -183,16 +194,14 @@ void print_plain() {
         printf("Last mode changes: none yet\n");
     }
     int problems = 0;
-    int number = 0;
-    std::string_view rest = facts.games;
-    std::string_view line;
-    while (next_list_line(&rest, &line)) {
-        const entry_diagnosis d = diagnose_line(line, ++number);
-        if (!d.problems) continue;
+    list_cursor cursor{facts.games};
+    list_problem problem;
+    while (next_list_problem(&cursor, &problem)) {
         if (!problems++) printf("Game list problems (fix with: tessivarctl games fix):\n");
-        char reasons[160];
-        printf("  line %d: %s: '", number, problem_text(d.problems, reasons, sizeof reasons));
-        print_visible(stdout, d.clean);
+        char reasons[200];
+        printf("  line %d: %s: '", problem.line,
+               problem_text(problem.problems, reasons, sizeof reasons));
+        print_visible(stdout, problem.clean);
         printf("'\n");
     }
     if (!problems && !facts.games_error) printf("Game list: no problems\n");
@@ -229,6 +238,8 @@ void print_json() {
     printf("]");
     json_key("snapshotHeld");
     printf(facts.snapshot_held ? "true" : "false");
+    json_key("restorePending");
+    print_json_strings(facts.pending, facts.pending_count);
     json_key("switchedOff");
     printf(facts.switched_off ? "true" : "false");
     json_key("toBeRemoved");
@@ -241,27 +252,25 @@ void print_json() {
     }
     json_key("games");
     printf("[");
-    std::string_view rest = facts.games;
-    std::string_view line;
-    for (int n = 0; next_list_line(&rest, &line);) {
-        const std::string_view entry = line_entry(line);
-        if (entry.empty()) continue;
+    list_cursor cursor{facts.games};
+    list_piece piece;
+    for (int n = 0; next_list_piece(&cursor, &piece);) {
+        if (piece.entry.empty()) continue;
         if (n++) printf(",");
-        write_json_string(stdout, entry);
+        write_json_string(stdout, piece.entry);
     }
     printf("]");
     json_key("problems");
     printf("[");
-    rest = facts.games;
-    for (int number = 0, n = 0; next_list_line(&rest, &line);) {
-        const entry_diagnosis d = diagnose_line(line, ++number);
-        if (!d.problems) continue;
-        char reasons[160];
-        printf("%s{\"line\":%d,\"reasons\":", n++ ? "," : "", number);
-        write_json_string(stdout, problem_text(d.problems, reasons, sizeof reasons));
+    list_cursor problems{facts.games};
+    list_problem problem;
+    for (int n = 0; next_list_problem(&problems, &problem);) {
+        char reasons[200];
+        printf("%s{\"line\":%d,\"reasons\":", n++ ? "," : "", problem.line);
+        write_json_string(stdout, problem_text(problem.problems, reasons, sizeof reasons));
         printf(",\"clean\":");
-        write_json_string(stdout, d.clean);
-        printf(",\"fixable\":%s}", (d.problems & PROBLEM_INVALID) ? "false" : "true");
+        write_json_string(stdout, problem.clean);
+        printf(",\"fixable\":%s}", (problem.problems & PROBLEM_INVALID) ? "false" : "true");
     }
     printf("]");
     json_key("changes");

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
@@ -36,6 +37,8 @@ struct supervisor_state {
     int delay;  // seconds before the next restart
     char assembled[4096];
     size_t assembled_len;
+    long long retry_at;  // when to retry a restore the kernel refused; 0 when none is pending
+    int retry_delay;     // seconds, 5 doubling to 300
 };
 supervisor_state s;
 
@@ -82,14 +85,51 @@ void drain_output(int final) {
     }
 }
 
-// The balanced profile, run as a program of its own so that it is dated as a launch of now
-// and its lines land in the log.
-void restore() {
+// The profile program run as a program of its own, so that it is dated as a launch of now and
+// its lines land in the log: "balanced" with `option` (none, "--start" or "--stop"), or "retry".
+void run_profile_program(const char* which, const char* option) {
     char self[PATH_SIZE];
     if (!module_path(self, sizeof self, "tessivarctl")) return;
-    const char* argv[] = {self, "profile", "balanced", nullptr};
+    const char* argv[] = {self, "profile", which, option, nullptr};
     run_program(argv, s.pipe_write);
     drain_output(0);
+}
+
+void restore(const char* option = nullptr) {
+    run_profile_program("balanced", option);
+}
+
+// Whether the state of this boot holds settings still to be put back while no boost is in
+// force: then a retry is due while the kernel refuses them (a cluster offline, a busy node).
+int restore_pending(const char* boot) {
+    static char text[512 * 1024];
+    char path[PATH_SIZE];
+    profile_state state;
+    if (!module_path(path, sizeof path, "current_profile")) return 0;
+    const ssize_t n = read_small_file(path, text, sizeof text);
+    return n > 0 &&
+           parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, &state) &&
+           state.profile != "performance" && !state.held.empty();
+}
+
+// Arms the retry when something is pending and none is armed; disarms it when nothing is.
+void check_pending(const char* boot) {
+    if (!restore_pending(boot)) {
+        s.retry_at = 0;
+    } else if (!s.retry_at) {
+        s.retry_delay = RESTART_FIRST_DELAY;
+        s.retry_at = now_ms() + static_cast<long long>(s.retry_delay) * second_ms();
+    }
+}
+
+void retry_restore(const char* boot) {
+    run_profile_program("retry", nullptr);
+    if (!restore_pending(boot)) {
+        s.retry_at = 0;
+        return;
+    }
+    s.retry_delay = s.retry_delay * 2 > RESTART_MAX_DELAY ? RESTART_MAX_DELAY : s.retry_delay * 2;
+    s.retry_at = now_ms() + static_cast<long long>(s.retry_delay) * second_ms();
 }
 
 void start_daemon() {
@@ -104,7 +144,7 @@ void start_daemon() {
     char line[32];
     snprintf(line, sizeof line, "%d\n", static_cast<int>(pid));
     if (pid > 0 && module_path(pid_path, sizeof pid_path, "tessivar.daemon.pid"))
-        replace_file(pid_path, line, 0644);
+        replace_file(pid_path, line, 0644, 0);
     if (pid < 0) note("could not start Tessivar");
 }
 
@@ -115,7 +155,7 @@ void start_daemon() {
         s.daemon = 0;
     }
     drain_output(0);
-    restore();
+    restore("--stop");
     drain_output(1);
     note(why);
     show_in_manager("stopped");
@@ -151,20 +191,13 @@ long long daemon_ended(int status) {
 // State of an earlier boot describes a kernel that is gone, and temporaries older than this
 // boot were left by a process that died: both are dropped at start.
 void drop_stale_state(const char* boot) {
-    static char text[64 * 1024];
+    static char text[512 * 1024];
     char path[PATH_SIZE];
-    if (module_path(path, sizeof path, "snapshot")) {
-        const ssize_t n = read_small_file(path, text, sizeof text);
-        if (n >= 0 && snapshot_boot(std::string_view(text, static_cast<size_t>(n))) != boot)
-            remove_file(path);
-    }
-    char state[256];
-    launch_stamp last;
-    std::string_view profile;
+    profile_state state;
     if (module_path(path, sizeof path, "current_profile")) {
-        const ssize_t n = read_small_file(path, state, sizeof state);
-        if (n >= 0 && !parse_profile_state(std::string_view(state, static_cast<size_t>(n)), boot,
-                                           &profile, &last))
+        const ssize_t n = read_small_file(path, text, sizeof text);
+        if (n >= 0 &&
+            !parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, &state))
             remove_file(path);
     }
     timespec up = {};
@@ -184,9 +217,29 @@ void drop_stale_state(const char* boot) {
     }
 }
 
+// Descriptors inherited from whoever started the supervisor would pass on to the daemon and
+// every profile run for the whole boot: only the standard three are kept.
+void close_inherited_descriptors() {
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return;
+    int found[256];
+    int count = 0;
+    while (dirent* entry = readdir(d)) {
+        const int fd = atoi(entry->d_name);
+        if (fd > 2 && fd != dirfd(d) && count < 256) found[count++] = fd;
+    }
+    closedir(d);
+    for (int i = 0; i < count; ++i)
+        close(found[i]);
+    if (count == 256)  // more than were listed: the rest by number
+        for (int fd = 3; fd < 65536; ++fd)
+            close(fd);
+}
+
 }  // namespace
 
 int supervise() {
+    close_inherited_descriptors();
     char lock_path[PATH_SIZE];
     module_path(lock_path, sizeof lock_path, ".supervisor.lock");
     if (!directory_writable(module_dir())) {
@@ -230,7 +283,7 @@ int supervise() {
     char pid_line[32];
     snprintf(pid_line, sizeof pid_line, "%d\n", static_cast<int>(getpid()));
     if (module_path(pid_path, sizeof pid_path, "tessivar.pid"))
-        replace_file(pid_path, pid_line, 0644);
+        replace_file(pid_path, pid_line, 0644, 0);
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -258,14 +311,21 @@ int supervise() {
     s.delay = RESTART_FIRST_DELAY;
     if (module_file_exists("remove"))
         stop("the module is to be removed; balanced profile restored, supervisor stopped");
-    restore();  // from a known state: a supervisor killed before may have left a game boosted
+    // From a known state: a supervisor killed before may have left a game boosted, and an
+    // earlier stop in this boot is over.
+    restore("--start");
+    check_pending(boot);
     show_in_manager(module_file_exists("disable") ? "switched off" : "balanced");
     long long restart_at = 0;
     for (;;) {
         if (!s.daemon && now_ms() >= restart_at) start_daemon();
+        if (s.retry_at && now_ms() >= s.retry_at) retry_restore(boot);
+        // Timers only while something is due: between games the supervisor sleeps in poll.
+        long long next = s.daemon ? 0 : restart_at;
+        if (s.retry_at && (!next || s.retry_at < next)) next = s.retry_at;
         int timeout = -1;
-        if (!s.daemon) {
-            const long long wait = restart_at - now_ms();
+        if (next) {
+            const long long wait = next - now_ms();
             timeout = wait < 0 ? 0 : static_cast<int>(wait);
         }
         pollfd fds_to_watch[3] = {
@@ -279,6 +339,7 @@ int supervise() {
             alignas(inotify_event) char events[4096];
             const ssize_t got = read(watch, events, sizeof events);
             int disabled = 0;
+            int state_changed = 0;
             for (ssize_t at = 0; at < got;) {
                 const inotify_event* event = reinterpret_cast<const inotify_event*>(events + at);
                 if (event->len && strcmp(event->name, "remove") == 0)
@@ -286,6 +347,7 @@ int supervise() {
                         "the module is to be removed; balanced profile restored, supervisor "
                         "stopped");
                 if (event->len && strcmp(event->name, "disable") == 0) disabled = 1;
+                if (event->len && strcmp(event->name, "current_profile") == 0) state_changed = 1;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
             if (disabled) {
@@ -293,17 +355,19 @@ int supervise() {
                 show_in_manager("switched off");
                 note("the module was switched off in the root manager; balanced profile restored");
             }
+            if (state_changed || disabled) check_pending(boot);
         }
         if (fds_to_watch[1].revents) {
             signalfd_siginfo info;
             while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 if (info.ssi_signo != SIGCHLD) stop("stopped; balanced profile restored");
             }
+            // One reaping loop that attributes every pid: the daemon's end is never reaped
+            // unseen by a catch-all call.
             int status = 0;
-            if (s.daemon && waitpid(s.daemon, &status, WNOHANG) == s.daemon)
-                restart_at = daemon_ended(status);
-            while (waitpid(-1, nullptr, WNOHANG) > 0) {
-            }
+            pid_t pid;
+            while ((pid = waitpid(-1, &status, WNOHANG)) > 0)
+                if (pid == s.daemon) restart_at = daemon_ended(status);
         }
     }
 }
@@ -327,5 +391,5 @@ int stop_supervisor() {
         printf("no supervisor was running\n");
     }
     fflush(stdout);
-    return run_profile("balanced");
+    return run_profile("balanced", "--stop");
 }

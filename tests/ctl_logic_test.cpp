@@ -34,34 +34,107 @@ TEST(TunablePath, OnlyFilesDirectlyInsideTheRecordedGovernorsDirectories) {
         EXPECT_EQ(tunable_path_allowed(c.path, policy, c.governor), c.allowed) << c.path;
 }
 
-TEST(Snapshot, LinesAndTheirBoot) {
+TEST(Snapshot, LinesAndGroupsByNode) {
     std::string_view text =
-        "B boot-1\nG /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\nG nospace";
-    EXPECT_EQ(snapshot_boot(text), "boot-1");
-    const char kinds[] = {'B', 'G', 'T', 0, 0};
+        "T /orphan 1\nG /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\nG nospace\n"
+        "G /b/governor simple_ondemand\n";
+    const char kinds[] = {'T', 'G', 'T', 0, 0, 'G'};
+    std::string_view lines = text;
     snapshot_line line;
     for (char kind : kinds) {
-        ASSERT_TRUE(next_snapshot_line(&text, &line));
+        ASSERT_TRUE(next_snapshot_line(&lines, &line));
         EXPECT_EQ(line.kind, kind);
     }
-    EXPECT_FALSE(next_snapshot_line(&text, &line));
+    EXPECT_FALSE(next_snapshot_line(&lines, &line));
     std::string_view tunable = "T /a/walt/x 80 1516800:90\n";
     next_snapshot_line(&tunable, &line);
     EXPECT_EQ(line.path, "/a/walt/x");
     EXPECT_EQ(line.value, "80 1516800:90");
+
+    // A node's lines travel together: kept whole when any of them is refused.
+    const struct {
+        const char* governor_file;
+        const char* text;
+    } groups[] = {
+        {"", "T /orphan 1\n"},
+        {"/a/scaling_governor", "G /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\n"},
+        {"", "G nospace\n"},
+        {"/b/governor", "G /b/governor simple_ondemand\n"}};
+    snapshot_group group;
+    for (const auto& g : groups) {
+        ASSERT_TRUE(next_snapshot_group(&text, &group));
+        EXPECT_EQ(group.governor_file, g.governor_file);
+        EXPECT_EQ(group.text, g.text);
+    }
+    EXPECT_FALSE(next_snapshot_group(&text, &group));
 }
 
-TEST(LaunchStamp, ScopedToTheBootAndOrderedByStartThenClock) {
-    launch_stamp stamp;
-    EXPECT_TRUE(parse_stamp("boot-2 10 20\n", "boot-2", &stamp));
-    EXPECT_EQ(stamp.start_ticks, 10u);
-    EXPECT_EQ(stamp.clock_ns, 20u);
-    for (const char* other : {"boot-1 10 20\n", "boot-2x 10 20", "boot-2 10", "boot-2 x 20", ""})
-        EXPECT_FALSE(parse_stamp(other, "boot-2", &stamp)) << other;
-    EXPECT_TRUE(launched_after({11, 0}, {10, 99}));
-    EXPECT_TRUE(launched_after({10, 21}, {10, 20}));  // one tick: the later arrival
-    EXPECT_FALSE(launched_after({10, 20}, {10, 20}));
-    EXPECT_FALSE(launched_after({9, 99}, {10, 0}));
+// A node is known by its governor file's path alone, so a node that is gone still has a name,
+// and nothing but a governor node's path ever names one.
+TEST(Snapshot, TheNodeOfAGovernorFile) {
+    const struct {
+        const char* path;
+        const char* dir;  // nullptr: no node
+        const char* name;
+        int cpu_policy;
+    } cases[] = {
+        {"/sys/devices/system/cpu/cpufreq/policy4/scaling_governor",
+         "/sys/devices/system/cpu/cpufreq/policy4", "policy4", 1},
+        {"/sys/devices/system/cpu/cpufreq/policy10/scaling_governor",
+         "/sys/devices/system/cpu/cpufreq/policy10", "policy10", 1},
+        {"/sys/class/kgsl/kgsl-3d0/devfreq/governor", "/sys/class/kgsl/kgsl-3d0/devfreq",
+         "kgsl-3d0", 0},
+        {"/sys/class/devfreq/13000000.mali/governor", "/sys/class/devfreq/13000000.mali",
+         "13000000.mali", 0},
+        {"/sys/devices/system/cpu/cpufreq/policy04/scaling_governor", nullptr, "", 0},
+        {"/sys/devices/system/cpu/cpufreq/policy/scaling_governor", nullptr, "", 0},
+        {"/sys/devices/system/cpu/cpufreq/policy0/../policy4/scaling_governor", nullptr, "", 0},
+        {"/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq", nullptr, "", 0},
+        {"/sys/class/devfreq/soc:qcom,cpu-llcc-ddr-bw/governor", nullptr, "", 0},
+        {"/sys/class/devfreq/../../etc/mali/governor", nullptr, "", 0},
+        {"/sys/class/devfreq/.mali/governor", nullptr, "", 0},
+        {"/etc/passwd", nullptr, "", 0},
+    };
+    for (const auto& c : cases) {
+        node_ref node{};
+        ASSERT_EQ(node_of_governor_file(c.path, &node), c.dir != nullptr) << c.path;
+        if (!c.dir) continue;
+        EXPECT_EQ(node.dir, c.dir);
+        EXPECT_EQ(node.name, c.name);
+        EXPECT_EQ(node.cpu_policy, c.cpu_policy);
+    }
+}
+
+TEST(ProfileState, ScopedToTheBootWithTheHeldLinesBelow) {
+    profile_state state;
+    ASSERT_TRUE(parse_profile_state("balanced\nboot-2 10\nG /a/governor x\n", "boot-2", &state));
+    EXPECT_EQ(state.profile, "balanced");
+    EXPECT_EQ(state.stamp.start_ticks, 10u);
+    EXPECT_EQ(state.held, "G /a/governor x\n");
+    for (const char* other :
+         {"balanced\nboot-1 10\n", "balanced\nboot-2x 10\n", "balanced\nboot-2\n",
+          "balanced\nboot-2 x\n", "balanced\nboot-2 10", "balanced", ""})
+        EXPECT_FALSE(parse_profile_state(other, "boot-2", &state)) << other;
+}
+
+// Later ticks win; within one tick balanced wins, whichever process read the clock first.
+TEST(LaunchStamp, OrderedByTickAndBalancedWinsATie) {
+    const struct {
+        unsigned long long next;
+        bool next_balanced;
+        unsigned long long last;
+        const char* last_profile;
+        bool applied;
+    } cases[] = {
+        {11, false, 10, "balanced", true},   {9, true, 10, "performance", false},
+        {10, false, 10, "balanced", false},  {10, false, 10, "stopped", false},
+        {10, true, 10, "performance", true}, {10, false, 10, "performance", true},
+        {10, true, 10, "balanced", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(launch_supersedes({c.next}, c.next_balanced, {c.last}, c.last_profile), c.applied)
+            << c.next << (c.next_balanced ? " balanced over " : " performance over ") << c.last
+            << " " << c.last_profile;
 }
 
 TEST(PackageName, AndroidsRule) {

@@ -144,6 +144,10 @@ void CtlTest::TearDown() {
 }
 
 pid_t CtlTest::start_ctl(const std::vector<std::string>& args, const std::string& log) const {
+    // Each launch in a clock tick of its own: launches are ordered by their start tick, and two
+    // in one tick resolve to balanced whatever their order, as on a phone.
+    const long tick_us = 1000000 / sysconf(_SC_CLK_TCK);
+    usleep(static_cast<useconds_t>(tick_us + 1000));
     const pid_t pid = fork();
     if (pid == 0) {
         const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);

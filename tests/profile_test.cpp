@@ -24,6 +24,12 @@ const char kBoostedLine[] =
 
 class ProfileTest : public CtlTest {
 protected:
+    // The device's own settings the state file holds below its first two lines.
+    std::string held() const {
+        const std::string text = read_file(mod("current_profile"));
+        const size_t second = text.find('\n', text.find('\n') + 1);
+        return second == std::string::npos ? "" : text.substr(second + 1);
+    }
     std::string temporaries() const {
         std::string found;
         DIR* d = opendir(mod_.c_str());
@@ -47,16 +53,17 @@ TEST_F(ProfileTest, RoundTripPutsBackGovernorsAndTheVendorsTunablesByteForByte) 
     EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
     EXPECT_EQ(governors(), kBoostedGovernors);
     EXPECT_EQ(profile_in_force(), "performance\n");
-    const std::string snapshot = read_file(mod("snapshot"));
+    const std::string snapshot = held();
+    EXPECT_NE(snapshot, "");
     EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);  // a second game in a row
-    EXPECT_EQ(read_file(mod("snapshot")), snapshot) << "taken again while boosted";
+    EXPECT_EQ(held(), snapshot) << "taken again while boosted";
 
     EXPECT_EQ(ctl({"profile", "balanced"}).out,
               "balanced: restored 8 setting(s) of the device's own, 0 refused\n");
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_EQ(tunables(), own);
     EXPECT_EQ(profile_in_force(), "balanced\n");
-    EXPECT_FALSE(exists(mod("snapshot")));
+    EXPECT_EQ(held(), "");
     EXPECT_EQ(temporaries(), "");
 }
 
@@ -85,7 +92,7 @@ TEST_F(ProfileTest, ARefusedRestoreKeepsTheSnapshotAndIsRetried) {
         first.out.find("3 refused (policy4 governor, policy4 boost, policy4 target_loads; kept"),
         std::string::npos)
         << first.out;
-    EXPECT_TRUE(exists(mod("snapshot")));
+    EXPECT_NE(held(), "");
     EXPECT_NE(governors(), kOriginalGovernors);
 
     EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
@@ -93,7 +100,7 @@ TEST_F(ProfileTest, ARefusedRestoreKeepsTheSnapshotAndIsRetried) {
               "balanced: restored 8 setting(s) of the device's own, 0 refused\n");
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_EQ(tunables(), kOriginalTunables);
-    EXPECT_FALSE(exists(mod("snapshot")));
+    EXPECT_EQ(held(), "");
 }
 
 // Only a node's governor file and files directly inside its governor's directories are ever
@@ -106,8 +113,8 @@ TEST_F(ProfileTest, AHandEditedSnapshotWritesNothingButGovernorSettings) {
         system(("mkdir -p \"$(dirname '" + dev(v) + "')\"").c_str());
         write_file(dev(v), "untouched\n");
     }
-    write_file(mod("snapshot"),
-               "B boot-1\n"
+    write_file(mod("current_profile"),
+               "performance\nboot-1 1\n"
                "G " +
                    p +
                    "/policy0/scaling_governor schedutil\n"
@@ -124,11 +131,11 @@ TEST_F(ProfileTest, AHandEditedSnapshotWritesNothingButGovernorSettings) {
                    "T " +
                    p +
                    "/policy0/schedutil/../../../../../../etc/passwd pwned\n"
-                   "G " +
-                   p +
-                   "/policy0/../../../../../etc/passwd pwned\n"
                    "T " +
-                   p + "/policy0/schedutil/rate_limit_us 600\n");
+                   p +
+                   "/policy0/schedutil/rate_limit_us 600\n"
+                   "G " +
+                   p + "/policy0/../../../../../etc/passwd pwned\n");
     const auto out = ctl({"profile", "balanced"});
     EXPECT_EQ(out.out,
               "balanced: restored 2 setting(s) of the device's own, 0 refused; ignored 6 line(s) "
@@ -226,7 +233,7 @@ TEST_F(ProfileTest, AKillAtAnyWriteIsUndoneByTheNextBalanced) {
             EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
             EXPECT_EQ(governors(), kOriginalGovernors);
             EXPECT_EQ(tunables(), kOriginalTunables);
-            EXPECT_FALSE(exists(mod("snapshot")));
+            EXPECT_EQ(held(), "");
             if (!was_killed) break;  // past the run's last write
             ASSERT_LT(write, 40);
         }
