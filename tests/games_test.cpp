@@ -37,6 +37,9 @@ struct EditCase {
     std::string out;
 };
 
+// A line the daemon reads in two pieces: a comment of 1,023 bytes, then a name it matches.
+const std::string kLongComment = "#" + std::string(1022, 'x');
+
 TEST_F(GamesTest, EditsKeepEveryUntouchedByte) {
     const std::string nul("com.a\0junk\n", 11);
     const EditCase cases[] = {
@@ -83,6 +86,33 @@ TEST_F(GamesTest, EditsKeepEveryUntouchedByte) {
          "#c\r\ncom.a\r\n" + nul,
          "removed com.b\n"},
         {"remove unlisted", "com.a\n", {"remove", "com.b"}, "com.a\n", "not listed: com.b\n"},
+        // A final CR is the first half of its line end, whether the list has one line or more.
+        {"add after a lone final CR",
+         "com.c.d\r",
+         {"add", "com.e.f"},
+         "com.c.d\r\ncom.e.f\r\n",
+         "added com.e.f\nwarning: com.e.f is not installed; it is listed and counts once it is\n"},
+        {"add after a CRLF list cut before its last LF",
+         "com.a.b\r\ncom.c.d\r",
+         {"add", "com.e.f"},
+         "com.a.b\r\ncom.c.d\r\ncom.e.f\r\n",
+         "added com.e.f\nwarning: com.e.f is not installed; it is listed and counts once it is\n"},
+        // The daemon matches what stands past byte 1023 of a line: so do remove and fix.
+        {"remove a name past byte 1023",
+         kLongComment + "com.hidden.game\r\ncom.a\r\n",
+         {"remove", "com.hidden.game"},
+         kLongComment + "\r\ncom.a\r\n",
+         "removed com.hidden.game\n"},
+        {"remove keeps the other names of a long line",
+         kLongComment + "com.hidden.game\n",
+         {"remove", "com.other.game"},
+         kLongComment + "com.hidden.game\n",
+         "not listed: com.other.game\n"},
+        {"fix splits a long line so every name stays listed",
+         kLongComment + "com.hidden.game\ncom.a\n",
+         {"fix"},
+         kLongComment + "\ncom.hidden.game\ncom.a\n",
+         "fixed 1 line(s)\n"},
         {"fix",
          "\xEF\xBB\xBF com.a # x\r\ncom.b\r\n  com.c\n1bad\n",
          {"fix"},
@@ -120,6 +150,18 @@ TEST_F(GamesTest, ListAndCheckReadTheListAsTheDaemonDoes) {
               "line 6: not a valid Android package name: 'not a name'\n");
     write_file(mod("game.txt"), "com.a\n");
     EXPECT_EQ(ctl({"games", "check"}).status, 0);
+
+    // A name past byte 1023 is one the daemon matches: listed, counted, and named by check.
+    write_file(mod("game.txt"), kLongComment + "com.hidden.game\ncom.a\n");
+    EXPECT_EQ(ctl({"games", "list"}).out, "com.hidden.game\ncom.a\n");
+    const auto long_line = ctl({"games", "check"});
+    EXPECT_EQ(long_line.status, 1);
+    EXPECT_EQ(long_line.out,
+              "line 1: past byte 1023 of a long line, read as an entry of its own; fix makes it "
+              "'com.hidden.game'\n");
+    EXPECT_NE(ctl({"status"}).out.find("Games listed: 2\n"), std::string::npos);
+    EXPECT_NE(ctl({"status", "--json"}).out.find("\"games\":[\"com.hidden.game\",\"com.a\"]"),
+              std::string::npos);
 }
 
 TEST_F(GamesTest, RefusesWhatItCannotDoAndSaysSo) {

@@ -253,4 +253,123 @@ TEST_F(ProfileTest, TheManagersSwitchIsHonoured) {
     }
 }
 
+// After a stop nothing boosts until a supervisor starts again in this boot: not a launch that
+// was waiting for the lock when the stop came, not one that comes after it.
+TEST_F(ProfileTest, AfterAStopNothingBoostsUntilASupervisorStarts) {
+    for (const bool waiting_launch : {true, false}) {
+        SCOPED_TRACE(waiting_launch ? "launched before the stop" : "launched after the stop");
+        ASSERT_EQ(ctl({"profile", "balanced", "--start"}).status, 0);
+        ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+        const int fd = open(mod(".profile.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        pid_t early = 0;
+        if (waiting_launch) early = start_ctl({"profile", "performance"}, root_ + "/early");
+        const pid_t stop = start_ctl({"stop"}, root_ + "/stop");
+        poll(nullptr, 0, 100);
+        close(fd);
+        waitpid(stop, nullptr, 0);
+        if (early) waitpid(early, nullptr, 0);
+        EXPECT_EQ(ctl({"profile", "performance"}).out,
+                  "performance: Tessivar is stopped; balanced profile kept\n");
+        EXPECT_EQ(governors(), kOriginalGovernors);
+        EXPECT_EQ(tunables(), kOriginalTunables);
+        EXPECT_EQ(profile_in_force(), "stopped\n");
+        EXPECT_NE(ctl({"status"}).out.find("Profile in force: stopped\n"), std::string::npos);
+    }
+    // A supervisor's start ends it.
+    EXPECT_EQ(ctl({"profile", "balanced", "--start"}).status, 0);
+    EXPECT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+}
+
+// A policy that is gone when the game ends (hotplug) keeps its recorded settings: it is
+// pending, shown as such, the next game's snapshot keeps its own values, and a retry puts it
+// back once it returns.
+TEST_F(ProfileTest, ANodeGoneAtRestoreIsKeptAndPutBackWhenItReturns) {
+    const std::string policy4 = dev(std::string(kPolicy) + "/policy4");
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    ASSERT_EQ(rename(policy4.c_str(), (policy4 + ".offline").c_str()), 0);
+    const auto out = ctl({"profile", "balanced"});
+    EXPECT_EQ(
+        out.out,
+        "balanced: restored 5 setting(s) of the device's own, 3 refused (policy4 governor, "
+        "policy4 boost, policy4 target_loads; kept to try again; restore pending: policy4)\n");
+    EXPECT_NE(held().find("policy4/scaling_governor walt\n"), std::string::npos) << held();
+    EXPECT_NE(ctl({"status"}).out.find("Profile in force: balanced; restore pending: policy4\n"),
+              std::string::npos);
+    EXPECT_NE(ctl({"status", "--json"}).out.find("\"restorePending\":[\"policy4\"]"),
+              std::string::npos);
+    // Nothing back yet: a retry says nothing and changes nothing.
+    EXPECT_EQ(ctl({"profile", "retry"}).out, "");
+
+    // The node comes back still boosted; a game in between keeps its own values on record.
+    ASSERT_EQ(rename((policy4 + ".offline").c_str(), policy4.c_str()), 0);
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    EXPECT_NE(held().find("policy4/scaling_governor walt\n"), std::string::npos) << held();
+    ASSERT_EQ(rename(policy4.c_str(), (policy4 + ".offline").c_str()), 0);
+    ctl({"profile", "balanced"});
+    ASSERT_EQ(rename((policy4 + ".offline").c_str(), policy4.c_str()), 0);
+    EXPECT_EQ(ctl({"profile", "retry"}).out,
+              "balanced: retried the restore: restored 3 setting(s) of the device's own, 0 "
+              "refused\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_EQ(tunables(), kOriginalTunables);
+    EXPECT_EQ(held(), "");
+    EXPECT_EQ(profile_in_force(), "balanced\n");
+    // A retry is no launch: with a game in force it does nothing.
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    EXPECT_EQ(ctl({"profile", "retry"}).out, "");
+    EXPECT_EQ(governors(), kBoostedGovernors);
+}
+
+// A tunable up to a page long goes back byte for byte; one that cannot be recorded keeps its
+// node from being boosted, and says so.
+TEST_F(ProfileTest, LongValuesAreRecordedOrTheirNodeIsNotBoosted) {
+    const std::string loads = dev(std::string(kPolicy) + "/policy4/walt/target_loads");
+    std::string value = "80";
+    for (int khz = 300000; value.size() < 4000; khz += 19200)
+        value += " " + std::to_string(khz) + ":" + std::to_string(70 + khz % 29);
+    for (const size_t size : {280, 4095}) {
+        SCOPED_TRACE(size);
+        write_file(loads, value.substr(0, size) + "\n");
+        ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+        ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+        EXPECT_EQ(read_file(loads), value.substr(0, size) + "\n");
+        EXPECT_EQ(governors(), kOriginalGovernors);
+    }
+    write_file(loads, value + value + "\n");  // more than a page: no sysfs file shows that
+    EXPECT_EQ(ctl({"profile", "performance"}).out,
+              "performance: governor set to performance on: policy0 kgsl-3d0\n"
+              "performance: not boosted, since a setting could not be recorded: policy4 "
+              "target_loads\n");
+    EXPECT_EQ(governors(), "performance walt schedutil walt performance bw_hwmon");
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    EXPECT_EQ(read_file(loads), value + value + "\n");
+}
+
+// /data remounted read-only: the restore needs no write there, and says what it could not drop.
+TEST_F(ProfileTest, AReadOnlyModuleDirectoryStillRestores) {
+    ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    for (const char* command : {"profile balanced", "stop"}) {
+        SCOPED_TRACE(command);
+        const std::string script = "mount -o bind,ro '" + mod_ + "' '" + mod_ + "' && exec '" +
+                                   mod_ + "/tessivarctl' " + command + " > '" + root_ +
+                                   "/out' 2>&1";
+        const int status = system(("timeout 10 unshare -m sh -c \"" + script + "\"").c_str());
+        if (read_file(root_ + "/out").empty()) GTEST_SKIP() << "no private mount namespace here";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const std::string out = read_file(root_ + "/out");
+        EXPECT_NE(out.find("restored 8 setting(s) of the device's own, 0 refused\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("balanced: could not update " + mod_ +
+                           "/current_profile (Read-only file system); the device's settings are "
+                           "back, the record of them stays\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(governors(), kOriginalGovernors);
+        EXPECT_EQ(tunables(), kOriginalTunables);
+        ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);
+    }
+}
+
 }  // namespace

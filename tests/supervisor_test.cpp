@@ -1,5 +1,7 @@
 // The supervisor with a stand-in daemon: one per boot, restarts with back-off and a restore
 // each time, a bounded log that loses no line, and no daemon outliving it.
+#include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -182,6 +184,68 @@ TEST_F(SupervisorTest, ALinkOrAFifoAtTheLogIsNeverWrittenThrough) {
     start_supervisor();
     ASSERT_EQ(lstat(mod("tessivar.log").c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
+}
+
+// A non-empty directory at tessivar.log is set aside whole and a log started in its place.
+TEST_F(SupervisorTest, ADirectoryAtTheLogIsSetAsideAndTheLogKept) {
+    ASSERT_EQ(mkdir(mod("tessivar.log").c_str(), 0755), 0);
+    write_file(mod("tessivar.log/kept"), "mine\n");
+    start_supervisor();
+    ASSERT_TRUE(eventually([&] {
+        return read_file(mod("tessivar.log")).find("stand-in running") != std::string::npos;
+    }));
+    EXPECT_NE(read_file(mod("tessivar.log"))
+                  .find("supervisor: tessivar.log was not a regular file; replaced it\n"),
+              std::string::npos);
+    EXPECT_EQ(read_file(mod("tessivar.log." + std::to_string(supervisor_) + ".aside/kept")),
+              "mine\n");
+}
+
+// Descriptors of whoever starts the supervisor reach neither the daemon nor a profile run.
+TEST_F(SupervisorTest, InheritedDescriptorsAreNotPassedOn) {
+    int leak[2];
+    ASSERT_EQ(pipe(leak), 0);  // without close-on-exec, as a careless starter leaves them
+    start_supervisor();
+    close(leak[0]);
+    close(leak[1]);
+    const pid_t daemon = daemon_pid();
+    const std::string dir = "/proc/" + std::to_string(daemon) + "/fd";
+    std::string open_fds;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.') open_fds += std::string(e->d_name) + " ";
+    if (d) closedir(d);
+    EXPECT_EQ(open_fds, "0 1 2 ");
+}
+
+// A restore the kernel refused (a cluster offline when the game ended) is retried with a
+// back-off while it is pending, and put back once the node returns; then nothing wakes.
+TEST_F(SupervisorTest, APendingRestoreIsRetriedUntilTheNodeReturns) {
+    start_supervisor();
+    const std::string policy4 = dev(std::string(kPolicy) + "/policy4");
+    ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+    ASSERT_EQ(rename(policy4.c_str(), (policy4 + ".offline").c_str()), 0);
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    poll(nullptr, 0, 300);  // a few retries' worth (5 s is 100 ms here)
+    EXPECT_EQ(read_file(mod("tessivar.log")).find("retried the restore"), std::string::npos);
+    ASSERT_EQ(rename((policy4 + ".offline").c_str(), policy4.c_str()), 0);
+    EXPECT_TRUE(eventually([&] {
+        return read_file(mod("tessivar.log"))
+                   .find(
+                       "balanced: retried the restore: restored 3 setting(s) of the device's "
+                       "own, 0 refused\n") != std::string::npos;
+    })) << read_file(mod("tessivar.log"));
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_EQ(tunables(), kOriginalTunables);
+    // Nothing pending: the supervisor sleeps until something happens.
+    const auto switches = [&] {
+        const std::string status = read_file("/proc/" + std::to_string(supervisor_) + "/status");
+        const size_t at = status.find("voluntary_ctxt_switches:");
+        return status.substr(at, status.find('\n', at) - at);
+    };
+    const std::string before = switches();
+    poll(nullptr, 0, 1000);
+    EXPECT_EQ(switches(), before);
 }
 
 // The manager's list shows the live state: module.prop's description (Magisk, APatch), or
