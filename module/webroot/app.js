@@ -99,7 +99,9 @@ function renderStatus() {
   $('daemon').textContent = s.daemon.running
     ? `running (pid ${s.daemon.pid}, supervisor ${s.supervisor.pid})`
     : s.supervisor.running ? `restarting (supervisor ${s.supervisor.pid})` : 'not running';
-  $('profile').textContent = visible(s.profile === 'none' ? 'none yet' : s.profile);
+  const pending = s.restorePending || [];
+  $('profile').textContent = visible((s.profile === 'none' ? 'none yet' : s.profile) +
+    (pending.length ? `; restore pending: ${pending.join(', ')}` : ''));
   $('boosted').textContent = s.boosted.length ? visible(s.boosted.join(', ')) : 'nothing';
   $('switch').textContent = s.toBeRemoved ? 'to be removed at the next reboot'
     : s.switchedOff ? 'switched off in the root manager' : 'on';
@@ -164,23 +166,26 @@ function makeRow(app) {
   return row;
 }
 
+// A listed game that is not installed: no icon to ask for, and one control, to take it off.
 function notInstalledRow(name) {
-  const row = makeRow({ name, label: name });
-  row.note = el('span', 'listed, but not installed', 'note');
-  row.names.append(row.note);
+  const li = el('li');
+  li.dataset.name = name;
+  const names = el('span', undefined, 'names');
+  names.append(deviceText(name, 'label'));
+  const note = el('span', 'listed, but not installed', 'note');
+  names.append(note);
   const remove = el('button', 'Remove');
   remove.type = 'button';
   remove.setAttribute('aria-label', `Remove ${name} from the game list`);
   remove.addEventListener('click', () => change('remove', name, remove));
-  row.li.append(remove);
-  row.remove = remove;
-  return row;
+  li.append(names, remove);
+  return { li, names, app: { name, label: name }, box: null, remove, note };
 }
 
 // Builds the list when the set of apps changed, else only updates each switch: the element
 // that has focus stays where it is.
 function renderApps() {
-  const listed = new Set(status.games);
+  const listed = new Set(status ? status.games : []);
   const installedNames = new Set((apps || []).map((a) => a.name));
   const byLabel = (a, b) => a.label.localeCompare(b.label) || a.name.localeCompare(b.name);
   const sorted = [...(apps || [])].sort(byLabel);
@@ -211,7 +216,10 @@ function renderApps() {
   }
   for (const row of rows.values()) {
     if (row.box) {
-      row.box.checked = listed.has(row.app.name);
+      // A tap still queued shows what it asked for until the list has it.
+      if (!queued.has(row.app.name)) row.box.checked = listed.has(row.app.name);
+      row.box.disabled = !status;
+      row.box.title = status ? '' : 'The game list cannot be read or changed now';
       row.li.dataset.search = `${row.app.label}\n${row.app.name}`.toLowerCase();
     } else {
       row.li.dataset.search = row.app.name.toLowerCase();
@@ -235,9 +243,16 @@ async function refresh() {
     next = JSON.parse(r.stdout);
   } catch (error) {
     showError(`Could not read Tessivar's status: ${error.message}`);
+    if (!status) {
+      // Never "…" as if it were still loading: unknown, and the apps still listed, their
+      // switches off until the control program answers.
+      for (const id of ['daemon', 'profile', 'boosted', 'switch']) $(id).textContent = 'unknown';
+      renderApps();
+    }
     return false;
   }
   status = next;
+  $('apps').removeAttribute('aria-describedby');
   if (packages) {
     if (next.packagesError) {
       showError(`Could not list the installed apps: ${next.packagesError}`);
@@ -251,23 +266,30 @@ async function refresh() {
   return true;
 }
 
-let busy = false;
-async function change(action, name, control) {
+// Taps run in order, one command at a time: a second tap while the first is in flight is
+// queued, never dropped, and the switches are set from the list once the queue is empty.
+let queue = Promise.resolve();
+const queued = new Map();  // package -> taps not yet done
+let busy = 0;
+function change(action, name, control) {
   if (!validPackage(name) || (action !== 'add' && action !== 'remove')) return;
-  if (busy) {
-    if (control.type === 'checkbox') control.checked = !control.checked;
-    return;
-  }
-  busy = true;
+  busy++;
+  queued.set(name, (queued.get(name) || 0) + 1);
   control.setAttribute('aria-busy', 'true');
-  const r = await ctl(`games ${action} ${quote(name)}`);
-  control.removeAttribute('aria-busy');
-  busy = false;
-  if (r.errno === 0) clearError();
-  await refresh();
-  // Said after the refresh, so that this call's own outcome is what the line shows.
-  if (r.errno === 0) announce(r.stdout.trim());
-  else showError(`Could not change the game list: ${r.stderr.trim() || r.stdout.trim() || `status ${r.errno}`}`);
+  queue = queue.then(async () => {
+    const r = await ctl(`games ${action} ${quote(name)}`);
+    const left = queued.get(name) - 1;
+    if (left) queued.set(name, left); else queued.delete(name);
+    if (!left) control.removeAttribute('aria-busy');
+    busy--;
+    if (r.errno === 0) clearError();
+    // The switches match the list: read afresh, or the last list read when that fails (a
+    // failed change left it as it was).
+    if (!busy && !(await refresh()) && status) renderApps();
+    // Said after the refresh, so that this call's own outcome is what the line shows.
+    if (r.errno === 0) announce(r.stdout.trim());
+    else showError(`Could not change the game list: ${r.stderr.trim() || r.stdout.trim() || `status ${r.errno}`}`);
+  });
 }
 
 async function fix() {

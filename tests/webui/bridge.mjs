@@ -90,7 +90,7 @@ export async function openPage(browser, { webroot, bridgeLibrary, manager = 'ker
   scheme = 'light', width = 360, height = 800 }) {
   const offers = MANAGERS[manager];
   const page = await browser.newPage();
-  const record = { errors: [], commands: [], deliveryErrors: [], dialogs: [], remote: [] };
+  const record = { errors: [], commands: [], deliveryErrors: [], dialogs: [], remote: [], icons: [] };
   page.on('pageerror', (error) => record.errors.push(error));
   page.on('dialog', (dialog) => { record.dialogs.push(dialog.message()); dialog.dismiss(); });
   await page.setViewport({ width, height });
@@ -125,6 +125,7 @@ export async function openPage(browser, { webroot, bridgeLibrary, manager = 'ker
     const url = new URL(request.url());
     if (`${url.protocol}//${url.host}` !== ORIGIN) {
       if (!url.protocol.startsWith('ksu')) record.remote.push(request.url());
+      else record.icons.push(request.url());
       request.abort();
       return;
     }
