@@ -151,10 +151,13 @@ int remove_games(std::string_view list, const char* const* packages, int count,
     return removed;
 }
 
+namespace {
+game_list_text fixed_lines;  // fix's second pass
+}  // namespace
+
 int fix_games(std::string_view list, game_list_text* out) {
     const char* eol = line_end_of(list);
     game_list_text& split = *out;
-    static game_list_text fixed_lines;
     // First every line with hidden entries goes into a line per piece, then each line's entry
     // is cleaned.
     split.clear();

@@ -31,6 +31,13 @@ else
 fi
 "$build/bench/tessivar_bench" --cycles
 
+# The long soak: thousands of cycles through the loop seam, with nothing piling up.
+cmake -S "$root" -B "$root/build/host" > /dev/null
+cmake --build "$root/build/host" -j2 --target daemon_tests > /dev/null
+TESSIVAR_SOAK_CYCLES=${SOAK_CYCLES:-2000} "$root/build/host/tests/daemon_tests" \
+  --gtest_filter='SoakTest.*' --gtest_brief=1 | tail -n 1
+echo "soak: ${SOAK_CYCLES:-2000} cycles"
+
 # The daemon itself, a second after its first cycle (the bench's stand-in dumpsys on PATH).
 PATH=$build/bench-sandbox/bin:$PATH "$build/Tessivar" > /dev/null 2>&1 &
 daemon=$!

@@ -118,7 +118,8 @@ while kill -0 "$daemon" 2>/dev/null; do
   if [ "$n" -gt "$told" ]; then
     case $scene in *"listed game ("*) want=performance ;; *) want=balanced ;; esac
     for _ in $(seq 30); do
-      [ "$(cat "$module/current_profile" 2>/dev/null)" = "$want" ] && break
+      # The state file's first line is the profile in force.
+      [ "$(head -n 1 "$module/current_profile" 2>/dev/null)" = "$want" ] && break
       sleep 0.1
     done
     sleep 0.5
@@ -129,5 +130,5 @@ while kill -0 "$daemon" 2>/dev/null; do
   fi
   sleep 0.2
 done
-echo "[demo] scenario over; $(governors) (the vendor's: 500 1804800); current_profile=$(cat "$module/current_profile")"
+echo "[demo] scenario over; $(governors) (the vendor's: 500 1804800); profile in force: $(head -n 1 "$module/current_profile")"
 exit 0

@@ -18,6 +18,10 @@
 #endif
 #define DUMP_SHELL TESSIVAR_DUMP_SHELL
 
+#ifdef TESSIVAR_TEST_DEADLINE
+int dump_deadline_ms = 20000;
+#endif
+
 namespace {
 
 // A dump runs to hundreds of KB; one static buffer (not heap, the probe runs on the one thread)

@@ -57,8 +57,9 @@ TEST(Snapshot, LinesAndGroupsByNode) {
         const char* text;
     } groups[] = {
         {"", "T /orphan 1\n"},
-        {"/a/scaling_governor", "G /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\n"},
-        {"", "G nospace\n"},
+        // A line that is no G line starts no node: it is ignored within this one.
+        {"/a/scaling_governor",
+         "G /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\nG nospace\n"},
         {"/b/governor", "G /b/governor simple_ondemand\n"}};
     snapshot_group group;
     for (const auto& g : groups) {
