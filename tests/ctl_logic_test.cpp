@@ -55,12 +55,11 @@ TEST(Snapshot, LinesAndGroupsByNode) {
     const struct {
         const char* governor_file;
         const char* text;
-    } groups[] = {
-        {"", "T /orphan 1\n"},
-        // A line that is no G line starts no node: it is ignored within this one.
-        {"/a/scaling_governor",
-         "G /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\nG nospace\n"},
-        {"/b/governor", "G /b/governor simple_ondemand\n"}};
+    } groups[] = {{"", "T /orphan 1\n"},
+                  // A line that is no G line starts no node: it is ignored within this one.
+                  {"/a/scaling_governor",
+                   "G /a/scaling_governor walt\nT /a/walt/x 80 1516800:90\nZ y\nG nospace\n"},
+                  {"/b/governor", "G /b/governor simple_ondemand\n"}};
     snapshot_group group;
     for (const auto& g : groups) {
         ASSERT_TRUE(next_snapshot_group(&text, &group));
