@@ -38,43 +38,73 @@ void add_node(node_list* list, const char* dir, int cpu_policy, const char* name
     ++list->count;
 }
 
-// "policy10" after "policy9".
-int policy_number(const char* name) {
-    return atoi(name + 6);
+
+// Sorts a few numbers in place (insertion sort).
+void sort_numbers(int* numbers, int count) {
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && numbers[j - 1] > numbers[j]; --j) {
+            const int t = numbers[j];
+            numbers[j] = numbers[j - 1];
+            numbers[j - 1] = t;
+        }
+}
+
+// The numbers N of the entries "<prefix>N" of a directory, in order.
+int numbered_entries(const char* device_dir, const char* prefix, int* numbers, int cap) {
+    char path[PATH_SIZE];
+    if (!device_path(path, sizeof path, device_dir)) return 0;
+    DIR* d = opendir(path);
+    if (!d) return 0;
+    const size_t prefix_len = strlen(prefix);
+    int found = 0;
+    while (dirent* entry = readdir(d)) {
+        if (strncmp(entry->d_name, prefix, prefix_len) != 0 || found == cap) continue;
+        const char* digits = entry->d_name + prefix_len;
+        if (!*digits || strspn(digits, "0123456789") != strlen(digits) || strlen(digits) > 4)
+            continue;
+        numbers[found++] = atoi(digits);
+    }
+    closedir(d);
+    sort_numbers(numbers, found);
+    return found;
+}
+
+// A real directory, not a link to one: on 3.x kernels each cluster's CPUs link to the
+// directory of one of them.
+int is_real_directory(const char* device) {
+    char path[PATH_SIZE];
+    struct stat info;
+    return device_path(path, sizeof path, device) && lstat(path, &info) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
 }  // namespace
 
 void find_governor_nodes(node_list* list) {
     list->count = 0;
-    char path[PATH_SIZE];
     char dir[PATH_SIZE];
-    if (device_path(path, sizeof path, CPUFREQ_DIR)) {
-        if (DIR* d = opendir(path)) {
-            int numbers[MAX_NODES];
-            int found = 0;
-            while (dirent* entry = readdir(d)) {
-                if (strncmp(entry->d_name, "policy", 6) != 0 || found == MAX_NODES) continue;
-                const char* digits = entry->d_name + 6;
-                if (!*digits || strspn(digits, "0123456789") != strlen(digits)) continue;
-                numbers[found++] = policy_number(entry->d_name);
-            }
-            closedir(d);
-            for (int i = 1; i < found; ++i)  // a few entries: insertion sort
-                for (int j = i; j > 0 && numbers[j - 1] > numbers[j]; --j) {
-                    const int t = numbers[j];
-                    numbers[j] = numbers[j - 1];
-                    numbers[j - 1] = t;
-                }
-            for (int i = 0; i < found; ++i) {
-                char name[32];
-                snprintf(name, sizeof name, "policy%d", numbers[i]);
-                snprintf(dir, sizeof dir, "%s/%s", CPUFREQ_DIR, name);
-                if (is_directory(dir)) add_node(list, dir, 1, name);
-            }
+    int numbers[MAX_NODES];
+    // Linux 4.4 and later: one policyN directory per cluster.
+    int found = numbered_entries(CPUFREQ_DIR, "policy", numbers, MAX_NODES);
+    for (int i = 0; i < found; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "policy%d", numbers[i]);
+        snprintf(dir, sizeof dir, "%s/%s", CPUFREQ_DIR, name);
+        if (is_directory(dir)) add_node(list, dir, 1, name);
+    }
+    // 3.x: cpuN/cpufreq, a real directory for one CPU of each cluster and links to it for the
+    // others; an offline CPU has none.
+    if (list->count == 0) {
+        found = numbered_entries(CPU_DIR, "cpu", numbers, MAX_NODES);
+        for (int i = 0; i < found; ++i) {
+            char name[32];
+            snprintf(name, sizeof name, "cpu%d", numbers[i]);
+            snprintf(dir, sizeof dir, "%s/%s/cpufreq", CPU_DIR, name);
+            if (is_real_directory(dir)) add_node(list, dir, 1, name);
         }
     }
     if (is_directory(KGSL_DIR)) add_node(list, KGSL_DIR, 0, "kgsl-3d0");
+    char path[PATH_SIZE];
     if (device_path(path, sizeof path, DEVFREQ_DIR)) {
         if (DIR* d = opendir(path)) {
             while (dirent* entry = readdir(d)) {

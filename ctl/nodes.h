@@ -11,6 +11,7 @@ constexpr int MAX_NODES = 32;
 // One sysfs value: a page at most (a sysfs file shows no more), with room for the final NUL.
 constexpr size_t VALUE_SIZE = 4096 + 1;
 
+constexpr char CPU_DIR[] = "/sys/devices/system/cpu";
 constexpr char CPUFREQ_DIR[] = "/sys/devices/system/cpu/cpufreq";
 constexpr char KGSL_DIR[] = "/sys/class/kgsl/kgsl-3d0/devfreq";
 constexpr char DEVFREQ_DIR[] = "/sys/class/devfreq";
@@ -18,7 +19,7 @@ constexpr char DEVFREQ_DIR[] = "/sys/class/devfreq";
 struct governor_node {
     char dir[PATH_SIZE];
     int cpu_policy;  // a cpufreq policy: its governor has tunables
-    char name[64];   // policy0, kgsl-3d0, 13000000.mali
+    char name[64];   // policy0 (cpu0 on 3.x kernels), kgsl-3d0, 13000000.mali
 };
 
 struct node_list {
@@ -26,7 +27,8 @@ struct node_list {
     int count;
 };
 
-// The nodes that exist now, policies in number order.
+// The nodes that exist now, CPU policies in number order: cpufreq/policyN (Linux 4.4+), else
+// the real cpuN/cpufreq directories (3.x), then the GPU.
 void find_governor_nodes(node_list* list);
 
 // The node's governor file, its list of available governors, and (for a CPU policy) the

@@ -54,9 +54,7 @@ int inside(std::string_view path, std::string_view dir, std::string_view governo
 int tunable_path_allowed(std::string_view path, std::string_view policy_dir,
                          std::string_view governor) {
     if (!plain_governor_name(governor)) return 0;
-    const size_t slash = policy_dir.rfind('/');
-    if (slash == std::string_view::npos || slash == 0) return 0;
-    return inside(path, policy_dir, governor) || inside(path, sub(policy_dir, 0, slash), governor);
+    return inside(path, policy_dir, governor) || inside(path, CPUFREQ_DIR, governor);
 }
 
 namespace {
@@ -70,24 +68,35 @@ int plain_entry_name(std::string_view name) {
 
 }  // namespace
 
-int node_of_governor_file(std::string_view path, node_ref* node) {
+namespace {
+
+// Decimal digits as the kernel numbers its entries: no sign, no leading zero.
+int entry_number(std::string_view digits) {
+    if (digits.empty() || digits.size() > 4 || (digits[0] == '0' && digits.size() > 1)) return 0;
+    for (char c : digits)
+        if (c < '0' || c > '9') return 0;
+    return 1;
+}
+
+}  // namespace
+
+int node_of_dir(std::string_view dir, node_ref* node) {
     const std::string_view cpufreq = CPUFREQ_DIR;
-    const std::string_view policy_leaf = "/scaling_governor";
-    if (sub(path, 0, cpufreq.size()) == cpufreq && sub(path, cpufreq.size(), 7) == "/policy" &&
-        path.size() > policy_leaf.size() &&
-        sub(path, path.size() - policy_leaf.size()) == policy_leaf) {
-        const std::string_view dir = sub(path, 0, path.size() - policy_leaf.size());
-        const std::string_view digits = sub(dir, cpufreq.size() + 7);
-        if (digits.empty() || digits.size() > 4 || (digits[0] == '0' && digits.size() > 1))
-            return 0;
-        for (char c : digits)
-            if (c < '0' || c > '9') return 0;
+    const std::string_view cpu = CPU_DIR;
+    if (sub(dir, 0, cpufreq.size()) == cpufreq && sub(dir, cpufreq.size(), 7) == "/policy" &&
+        entry_number(sub(dir, cpufreq.size() + 7))) {
         *node = node_ref{dir, sub(dir, cpufreq.size() + 1), 1};
         return 1;
     }
-    const std::string_view leaf = "/governor";
-    if (path.size() <= leaf.size() || sub(path, path.size() - leaf.size()) != leaf) return 0;
-    const std::string_view dir = sub(path, 0, path.size() - leaf.size());
+    const std::string_view per_cpu = "/cpufreq";
+    if (sub(dir, 0, cpu.size()) == cpu && sub(dir, cpu.size(), 4) == "/cpu" &&
+        dir.size() > cpu.size() + 4 + per_cpu.size() &&
+        sub(dir, dir.size() - per_cpu.size()) == per_cpu &&
+        entry_number(sub(dir, cpu.size() + 4, dir.size() - cpu.size() - 4 - per_cpu.size()))) {
+        *node = node_ref{dir, sub(dir, cpu.size() + 1, dir.size() - cpu.size() - 1 - per_cpu.size()),
+                         1};
+        return 1;
+    }
     if (dir == KGSL_DIR) {
         *node = node_ref{dir, "kgsl-3d0", 0};
         return 1;
@@ -98,6 +107,14 @@ int node_of_governor_file(std::string_view path, node_ref* node) {
     if (!plain_entry_name(name) || name.find("mali") == std::string_view::npos) return 0;
     *node = node_ref{dir, name, 0};
     return 1;
+}
+
+int node_of_governor_file(std::string_view path, node_ref* node) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return 0;
+    const std::string_view leaf = sub(path, slash + 1);
+    return node_of_dir(sub(path, 0, slash), node) &&
+           leaf == (node->cpu_policy ? "scaling_governor" : "governor");
 }
 
 int next_snapshot_group(std::string_view* text, snapshot_group* group) {

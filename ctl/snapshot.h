@@ -24,8 +24,8 @@ std::string_view recorded_governor(std::string_view snapshot, std::string_view g
 int plain_governor_name(std::string_view name);
 
 // Whether `path` is a file directly inside a directory of governor `governor` that tunes the
-// CPU policy at `policy_dir`: <policy_dir>/<governor>/<file> or <cpufreq>/<governor>/<file>,
-// where <cpufreq> is the policy's parent. Nothing else, whatever a snapshot line says.
+// CPU policy at `policy_dir`: <policy_dir>/<governor>/<file> or, system-wide,
+// /sys/devices/system/cpu/cpufreq/<governor>/<file>. Nothing else, whatever a snapshot says.
 int tunable_path_allowed(std::string_view path, std::string_view policy_dir,
                          std::string_view governor);
 
@@ -38,6 +38,8 @@ struct node_ref {
     int cpu_policy;
 };
 int node_of_governor_file(std::string_view path, node_ref* node);
+// The same for a node's directory: cpufreq/policyN, cpuN/cpufreq (3.x), or a GPU's.
+int node_of_dir(std::string_view dir, node_ref* node);
 
 // One node's lines of a snapshot: its G line and the T lines after it.
 struct snapshot_group {
