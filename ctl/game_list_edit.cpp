@@ -47,7 +47,9 @@ int hidden_in_line(std::string_view line) {
     return 0;
 }
 
-const char* line_end_of(std::string_view list) {
+}  // namespace
+
+const char* list_line_end(std::string_view list) {
     std::string_view first;
     std::string_view rest = list;
     if (!next_list_line(&rest, &first)) return "\n";
@@ -56,6 +58,8 @@ const char* line_end_of(std::string_view list) {
     if (rest.empty() && !first.empty() && first.back() == '\r') return "\r\n";
     return "\n";
 }
+
+namespace {
 
 // Appends each piece of a long line as a line of its own, without those whose entry `drop`
 // names; answers how many were dropped.
@@ -100,7 +104,7 @@ int game_listed(std::string_view list, std::string_view package) {
 
 int append_games(std::string_view list, const char* const* packages, int count, game_list_text* out,
                  unsigned char* added) {
-    const char* eol = line_end_of(list);
+    const char* eol = list_line_end(list);
     out->clear();
     out->append(list);
     // A final CR is the first half of its line end.
@@ -122,7 +126,7 @@ int append_games(std::string_view list, const char* const* packages, int count, 
 
 int remove_games(std::string_view list, const char* const* packages, int count,
                  game_list_text* out) {
-    const char* eol = line_end_of(list);
+    const char* eol = list_line_end(list);
     out->clear();
     int removed = 0;
     std::string_view line;
@@ -156,7 +160,7 @@ game_list_text fixed_lines;  // fix's second pass
 }  // namespace
 
 int fix_games(std::string_view list, game_list_text* out) {
-    const char* eol = line_end_of(list);
+    const char* eol = list_line_end(list);
     game_list_text& split = *out;
     // First every line with hidden entries goes into a line per piece, then each line's entry
     // is cleaned.

@@ -13,6 +13,10 @@
 constexpr size_t GAME_LIST_MAX = 1024 * 1024;
 using game_list_text = fixed_text<GAME_LIST_MAX + 4096>;
 
+// The line end a list uses: CR LF when its first line ends so (or is one line whose CR waits
+// for its LF), else LF.
+const char* list_line_end(std::string_view list);
+
 // Takes the next line (with its '\n', if it has one) off `text`; 0 when none is left.
 int next_list_line(std::string_view* text, std::string_view* line);
 

@@ -10,6 +10,7 @@
 #include "ctl_config.h"
 #include "files.h"
 #include "game_list_edit.h"
+#include "list_file.h"
 #include "locks.h"
 #include "processes.h"
 #include "visible_text.h"
@@ -18,40 +19,11 @@ namespace {
 
 char list_buffer[GAME_LIST_MAX];
 game_list_text edited;
-char list_path[PATH_SIZE];
+list_file game_list = {"game.txt", "", list_buffer, sizeof list_buffer, -1};
 constexpr int MAX_NAMES = 256;
 
 void usage() {
     fprintf(stderr, "usage: tessivarctl games list | add PKG... | remove PKG... | check | fix\n");
-}
-
-// Reads game.txt; a missing file is an empty list.
-int read_list(std::string_view* text, const char** reason) {
-    module_path(list_path, sizeof list_path, "game.txt");
-    const ssize_t n = read_small_file(list_path, list_buffer, sizeof list_buffer);
-    if (n < 0 && errno == ENOENT) {
-        *text = {};
-        return 1;
-    }
-    if (n < 0) {
-        *reason = errno == EINVAL  ? "not a regular file"
-                  : errno == EFBIG ? "larger than 1 MiB"
-                                   : strerror(errno);
-        return 0;
-    }
-    *text = std::string_view(list_buffer, static_cast<size_t>(n));
-    return 1;
-}
-
-int write_list(std::string_view text) {
-    struct stat info;
-    const mode_t mode = stat(list_path, &info) == 0 ? (info.st_mode & 0777) : 0644;
-    if (edited.overflow || !replace_file(list_path, text, mode)) {
-        fprintf(stderr, "games: could not write %s (%s); the list is unchanged\n", list_path,
-                edited.overflow ? "it would pass 1 MiB" : strerror(errno));
-        return 0;
-    }
-    return 1;
 }
 
 int check(std::string_view list) {
@@ -82,7 +54,7 @@ int installed(const char* package) {
 }  // namespace
 
 int load_game_list(std::string_view* text, const char** reason) {
-    return read_list(text, reason);
+    return read_list_file(&game_list, text, reason);
 }
 
 int run_games(int argc, char** argv) {
@@ -117,22 +89,12 @@ int run_games(int argc, char** argv) {
     }
 
     // Edits one at a time: two at once would each write the list without the other's change.
-    int lock = -1;
-    if (edits) {
-        char lock_path[PATH_SIZE];
-        module_path(lock_path, sizeof lock_path, ".game.txt.lock");
-        lock = take_lock(lock_path);
-        if (lock < 0) {
-            fprintf(stderr, "games: cannot take %s (%s); nothing changed\n", lock_path,
-                    strerror(errno));
-            return 1;
-        }
-    }
+    if (edits && !lock_list(&game_list, "games")) return 1;
     std::string_view list;
     const char* reason = "";
-    if (!read_list(&list, &reason)) {
-        fprintf(stderr, "games: cannot read %s: %s; nothing changed\n", list_path, reason);
-        if (lock >= 0) close(lock);
+    if (!read_list_file(&game_list, &list, &reason)) {
+        fprintf(stderr, "games: cannot read %s: %s; nothing changed\n", game_list.path, reason);
+        unlock_list(&game_list);
         return 1;
     }
 
@@ -150,7 +112,7 @@ int run_games(int argc, char** argv) {
     } else if (strcmp(command, "add") == 0) {
         unsigned char is_new[MAX_NAMES] = {};
         const int added = append_games(list, names, count, &edited, is_new);
-        if (added && !write_list(edited.view())) {
+        if (added && !write_list_file(game_list, edited, "games")) {
             status = 1;
         } else {
             for (int i = 0; i < count; ++i) {
@@ -166,7 +128,7 @@ int run_games(int argc, char** argv) {
         }
     } else if (strcmp(command, "remove") == 0) {
         const int removed = remove_games(list, names, count, &edited);
-        if (removed && !write_list(edited.view())) {
+        if (removed && !write_list_file(game_list, edited, "games")) {
             status = 1;
         } else {
             for (int i = 0; i < count; ++i)
@@ -174,13 +136,13 @@ int run_games(int argc, char** argv) {
         }
     } else {
         const int fixed = fix_games(list, &edited);
-        if (fixed && !write_list(edited.view())) {
+        if (fixed && !write_list_file(game_list, edited, "games")) {
             status = 1;
         } else {
             printf("fixed %d line(s)\n", fixed);
         }
     }
     fflush(stdout);
-    if (lock >= 0) close(lock);
+    unlock_list(&game_list);
     return status;
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "files.h"
+#include "knobs.h"
 #include "text_view.h"
 
 namespace {
@@ -208,5 +209,5 @@ int write_device_value(const char* device, const char* value) {
     }
     static char back[VALUE_SIZE];
     return read_value_from(open_device_file(path, O_RDONLY), back, sizeof back) &&
-           strcmp(back, value) == 0;
+           same_value(back, value);
 }

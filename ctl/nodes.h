@@ -43,7 +43,8 @@ int offers_performance(const governor_node& node);
 
 // Reads the one-line value of a device file.
 int read_device_value(const char* path, char* out, size_t cap);
-// Writes a value to an existing device file and reads it back: 1 when the file now holds it.
+// Writes a value to an existing device file and reads it back: 1 when the file now holds it
+// (the same number counts: uclamp shows "15" as "15.00").
 int write_device_value(const char* path, const char* value);
 
 #endif

@@ -12,7 +12,9 @@ int next_snapshot_line(std::string_view* text, snapshot_line* line) {
     *line = snapshot_line{0, {}, {}};
     if (whole.size() < 3 || whole[1] != ' ') return 1;
     const std::string_view rest = sub(whole, 2);
-    if (whole[0] == 'G' || whole[0] == 'T') {
+    if (whole[0] == 'P' || whole[0] == 'X') {
+        *line = snapshot_line{whole[0], {}, rest};
+    } else if (whole[0] == 'G' || whole[0] == 'T' || whole[0] == 'K') {
         const size_t space = rest.find(' ');
         if (space == std::string_view::npos || space == 0) return 1;
         *line = snapshot_line{whole[0], sub(rest, 0, space), sub(rest, space + 1)};
@@ -117,22 +119,41 @@ int node_of_governor_file(std::string_view path, node_ref* node) {
            leaf == (node->cpu_policy ? "scaling_governor" : "governor");
 }
 
+namespace {
+
+int starts_group(char kind) {
+    return kind == 'G' || kind == 'K' || kind == 'P' || kind == 'X';
+}
+
+}  // namespace
+
 int next_snapshot_group(std::string_view* text, snapshot_group* group) {
     if (text->empty()) return 0;
     std::string_view rest = *text;
     snapshot_line line;
     size_t used = 0;
-    group->governor_file = {};
-    int first = 1;
-    for (;;) {
-        std::string_view before = rest;
+    *group = snapshot_group{0, {}, {}};
+    for (int first = 1;; first = 0) {
+        const std::string_view before = rest;
         if (!next_snapshot_line(&rest, &line)) break;
-        if (line.kind == 'G' && !first) break;
-        if (first && line.kind == 'G') group->governor_file = line.path;
-        first = 0;
+        if (!first && starts_group(line.kind)) break;
         used += before.size() - rest.size();
+        if (first) {
+            group->kind = line.kind;
+            if (line.kind == 'G') group->governor_file = line.path;
+            if (line.kind == 'K' || line.kind == 'P' || line.kind == 'X') break;
+        }
     }
     group->text = sub(*text, 0, used);
     text->remove_prefix(used);
+    return 1;
+}
+
+int split_knob_value(std::string_view value, std::string_view* ours, std::string_view* own) {
+    const size_t tab = value.find('\t');
+    if (tab == std::string_view::npos || value.find('\t', tab + 1) != std::string_view::npos)
+        return 0;
+    *ours = sub(value, 0, tab);
+    *own = sub(value, tab + 1);
     return 1;
 }

@@ -3,13 +3,16 @@
 // here. A node's lines stay together, its governor first:
 //   G <governor file> <governor>
 //   T <tunable file> <value>  a tunable of the governor named by the G line before it
+//   K <file> <ours>\t<own>    a knob a preset set: the value written and the device's own
+//   P <preset> <package>      the preset in force and the game it is for
+//   X <back-off state>        the thermal back-off of the launch in force
 #ifndef TESSIVARCTL_SNAPSHOT_H
 #define TESSIVARCTL_SNAPSHOT_H
 
 #include <string_view>
 
 struct snapshot_line {
-    char kind;               // 'G', 'T', or 0 for a line that is none of them
+    char kind;               // 'G', 'T', 'K', 'P', 'X', or 0 for a line that is none of them
     std::string_view path;   // G and T
     std::string_view value;  // the rest of the line: the boot id, governor or value
 };
@@ -41,13 +44,18 @@ int node_of_governor_file(std::string_view path, node_ref* node);
 // The same for a node's directory: cpufreq/policyN, cpuN/cpufreq (3.x), or a GPU's.
 int node_of_dir(std::string_view dir, node_ref* node);
 
-// One node's lines of a snapshot: its G line and the T lines after it.
+// What is restored together: a node's G line and the T lines after it, or one K line; P and X
+// lines come alone too.
 struct snapshot_group {
+    char kind;              // the first line's kind
     std::string_view text;  // the lines, each with its '\n'
     std::string_view governor_file;
 };
-// Takes the next group off `text`; lines before the first G line come as a group of their own
-// with an empty governor file. 0 when none is left.
+// Takes the next group off `text`; stray lines before the first group come as a group of
+// their own with an empty governor file. 0 when none is left.
 int next_snapshot_group(std::string_view* text, snapshot_group* group);
+
+// A K line's value: what a preset wrote and the device's own value; 0 when malformed.
+int split_knob_value(std::string_view value, std::string_view* ours, std::string_view* own);
 
 #endif

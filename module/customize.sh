@@ -19,11 +19,16 @@ mv -f "$MODPATH/bin/$abi/Tessivar" "$MODPATH/Tessivar"
 mv -f "$MODPATH/bin/$abi/tessivarctl" "$MODPATH/tessivarctl"
 rm -rf "${MODPATH:?}/bin"
 
-# On an update the installed module still sits beside modules_update/: keep its game list.
-old_game_list=${MODPATH%/*/*}/modules/Drovenmarke/game.txt
-if [ -f "$old_game_list" ]; then
-  cp -f "$old_game_list" "$MODPATH/game.txt"
+# On an update the installed module still sits beside modules_update/: keep the user's game
+# list and the presets chosen for games (new games still get sustained, the default).
+installed=${MODPATH%/*/*}/modules/Drovenmarke
+if [ -f "$installed/game.txt" ]; then
+  cp -f "$installed/game.txt" "$MODPATH/game.txt"
   ui_print "- Kept your game list"
+fi
+if [ -f "$installed/presets.txt" ]; then
+  cp -f "$installed/presets.txt" "$MODPATH/presets.txt"
+  ui_print "- Kept your presets"
 fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755

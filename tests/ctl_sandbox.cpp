@@ -127,6 +127,9 @@ void CtlTest::SetUp() {
     ctl::write_file(dev_ + "/defaults/walt/target_loads", "90\n");
     ctl::write_file(dev_ + "/defaults/walt/boost", "0\n");
     reboot("boot-1");
+    // These tests are about recording and putting back whole governors: the max preset for
+    // every game. The presets' own tests set theirs.
+    ctl::write_file(mod("presets.txt"), "* max\n");
     ctl::write_file(root_ + "/kernel-hook", kKernelHook);
     chmod((root_ + "/kernel-hook").c_str(), 0755);
 

@@ -113,6 +113,7 @@ test_entry_points() {
   cp -R "$repo/module/." "$moddir/"
   ln -s "$ctl_test_dir/tessivarctl-sandboxed" "$moddir/tessivarctl"
   ln -s "$ctl_test_dir/daemon-standin" "$moddir/Tessivar"
+  echo "* max" > "$moddir/presets.txt"  # whole governors, as these checks count them
   printf '#!/bin/sh\n[ "$1" = sys.boot_completed ] && echo 1\n' > "$work/stubs/getprop"
   chmod 0755 "$work/stubs/getprop"
   spath=$work/stubs:$(shell_path "$name")
@@ -132,7 +133,7 @@ test_entry_points() {
 
   # The profiles as the daemon launches them: "sh PATH".
   out=$(run "$moddir/Scripts/performance.sh" 2>&1)
-  expect_eq "performance.sh" "$out" "performance: governor set to performance on: policy0 policy4 kgsl-3d0"
+  expect_eq "performance.sh" "$out" "performance: max, the default preset (game unknown: no change recorded): governor set to performance on: policy0 policy4 kgsl-3d0"
   expect_eq "governors after performance" "$(governors "$dev")" "$boosted"
   echo 900 > "$dev$sys/policy0/schedutil/rate_limit_us"
   out=$(run "$moddir/Scripts/balanced.sh" 2>&1)
@@ -171,6 +172,7 @@ install_as() {  # shell-name arch api
     echo "control program for $abi" > "$MODPATH/bin/$abi/tessivarctl"
   done
   echo "com.my.own.game" > "$inst/data/adb/modules/Drovenmarke/game.txt"
+  echo "com.my.own.game max" > "$inst/data/adb/modules/Drovenmarke/presets.txt"
   MODPATH=$MODPATH ARCH=$2 API=$3 "$work/shells/$1" -c '
     ui_print() { echo "$1"; }
     abort() { echo "$1"; exit 1; }
@@ -192,6 +194,7 @@ test_customize() {
     expect_eq "$1: its mode" "$(stat -c %a "$MODPATH/tessivarctl")" 755
     [ -e "$MODPATH/bin" ] && fail "$1: bin/ left behind"
     expect_eq "$1: game list kept" "$(cat "$MODPATH/game.txt")" com.my.own.game
+    expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
     expect_eq "$1: script mode" "$(stat -c %a "$MODPATH/Scripts/performance.sh")" 755
     set -- "$shell"
   done

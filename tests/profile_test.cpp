@@ -20,7 +20,8 @@ using ctl::read_file;
 using ctl::write_file;
 
 const char kBoostedLine[] =
-    "performance: governor set to performance on: policy0 policy4 kgsl-3d0\n";
+    "performance: max, the default preset (game unknown: not launched by Tessivar): governor set "
+    "to performance on: policy0 policy4 kgsl-3d0\n";
 
 class ProfileTest : public CtlTest {
 protected:
@@ -338,7 +339,8 @@ TEST_F(ProfileTest, LongValuesAreRecordedOrTheirNodeIsNotBoosted) {
     }
     write_file(loads, value + value + "\n");  // more than a page: no sysfs file shows that
     EXPECT_EQ(ctl({"profile", "performance"}).out,
-              "performance: governor set to performance on: policy0 kgsl-3d0\n"
+              "performance: max, the default preset (game unknown: not launched by Tessivar): "
+              "governor set to performance on: policy0 kgsl-3d0\n"
               "performance: not boosted, since a setting could not be recorded: policy4 "
               "target_loads\n");
     EXPECT_EQ(governors(), "performance walt schedutil walt performance bw_hwmon");

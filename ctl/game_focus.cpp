@@ -1,0 +1,103 @@
+#include "game_focus.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ctl_config.h"
+#include "files.h"
+#include "fixed_text.h"
+#include "game_list_line.h"
+#include "text_view.h"
+
+namespace {
+
+int open_focus_lock() {
+    char path[PATH_SIZE];
+    if (!module_path(path, sizeof path, ".focus.lock")) return -1;
+    return open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+}  // namespace
+
+int lock_focus() {
+    const int fd = open_focus_lock();
+    if (fd >= 0) flock(fd, LOCK_EX);
+    return fd;
+}
+
+void unlock_focus(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+void record_change(std::string_view boot, int mode, std::string_view focus) {
+    char path[PATH_SIZE];
+    fixed_text<512> text;
+    text.append(boot);
+    text.append_char('\n');
+    text.append_number(mode);
+    text.append_char(' ');
+    // Only a plain package name is kept: the record is read back as one.
+    text.append(valid_package_name(focus) ? focus : std::string_view("-"));
+    text.append_char('\n');
+    if (module_path(path, sizeof path, "last_change") && !text.overflow)
+        replace_file(path, text.view(), 0644, 0);
+}
+
+int parse_change_record(std::string_view text, std::string_view boot, int* mode,
+                        std::string_view* package) {
+    const size_t nl = text.find('\n');
+    if (nl == std::string_view::npos || sub(text, 0, nl) != boot || boot.empty()) return 0;
+    std::string_view line = sub(text, nl + 1);
+    if (line.empty() || line.back() != '\n') return 0;
+    line.remove_suffix(1);
+    if (line.size() < 3 || (line[0] != '1' && line[0] != '2') || line[1] != ' ') return 0;
+    *mode = line[0] - '0';
+    *package = sub(line, 2);
+    return 1;
+}
+
+int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, const char** why) {
+    struct stat info;
+    if (fstat(STDOUT_FILENO, &info) != 0 || !S_ISFIFO(info.st_mode)) {
+        *why = "not launched by Tessivar";
+        return 0;
+    }
+    char path[PATH_SIZE];
+    char text[512];
+    module_path(path, sizeof path, "last_change");
+    for (int waited = 0;; waited += 10) {
+        const int lock = lock_focus();
+        int unread = 0;
+        const int drained = ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0 && unread == 0;
+        ssize_t n = 0;
+        if (drained) n = read_small_file(path, text, sizeof text);
+        unlock_focus(lock);
+        if (drained) {
+            int mode = 0;
+            std::string_view package;
+            if (n <= 0 || !parse_change_record(std::string_view(text, static_cast<size_t>(n)), boot,
+                                               &mode, &package)) {
+                *why = "no change recorded";
+                return 0;
+            }
+            if (mode != 1 || !valid_package_name(package) || package.size() >= cap) {
+                *why = "the last change names no game";
+                return 0;
+            }
+            memcpy(out, package.data(), package.size());
+            out[package.size()] = '\0';
+            return 1;
+        }
+        if (waited >= wait_ms) {
+            *why = "the change line was not read in time";
+            return 0;
+        }
+        poll(nullptr, 0, 10);
+    }
+}

@@ -1,0 +1,162 @@
+#include "restore.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "knobs.h"
+#include "nodes.h"
+#include "profile_run.h"
+#include "snapshot.h"
+#include "text_view.h"
+
+namespace {
+
+char value_buffer[VALUE_SIZE];
+char now_buffer[VALUE_SIZE];
+
+int device_directory_exists(std::string_view dir) {
+    char device[PATH_SIZE];
+    char path[PATH_SIZE];
+    struct stat info;
+    return snprintf(device, sizeof device, "%.*s", static_cast<int>(dir.size()), dir.data()) <
+               static_cast<int>(sizeof device) &&
+           device_path(path, sizeof path, device) && stat(path, &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+void name_path(fixed_text<1024>* names, std::string_view node, std::string_view what) {
+    names->append(names->len ? ", " : "");
+    if (!node.empty()) {
+        names->append(node);
+        names->append_char(' ');
+    }
+    names->append(what);
+}
+
+std::string_view leaf_of(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : sub(path, slash + 1);
+}
+
+// The node a knob's file belongs to, for messages: "policy4" for .../policy4/scaling_min_freq
+// or .../policy4/schedutil/up_rate_limit_us; empty for a file of no node.
+std::string_view node_name_of(std::string_view path) {
+    node_ref node;
+    std::string_view dir = path;
+    for (int up = 0; up < 3; ++up) {
+        const size_t slash = dir.rfind('/');
+        if (slash == std::string_view::npos) break;
+        dir = sub(dir, 0, slash);
+        if (node_of_dir(dir, &node)) return node.name;
+    }
+    return {};
+}
+
+void note_pending(restore_counts* counts, std::string_view node) {
+    const std::string_view shown = counts->pending_nodes.view();
+    // Each node once.
+    for (size_t at = 0; at < shown.size();) {
+        size_t end = shown.find(", ", at);
+        if (end == std::string_view::npos) end = shown.size();
+        if (sub(shown, at, end - at) == node) return;
+        at = end + 2;
+    }
+    counts->pending_nodes.append(counts->pending_nodes.len ? ", " : "");
+    counts->pending_nodes.append(node);
+}
+
+// A node's governor and tunables. Only what a snapshot may name is written: the node's governor
+// file and files directly inside a directory of the governor recorded for it. Answers whether
+// any line was refused; then the node's lines are kept.
+int restore_governor_group(const snapshot_group& group, restore_counts* counts) {
+    node_ref node;
+    std::string_view rest = group.text;
+    snapshot_line line;
+    if (group.governor_file.empty() || !node_of_governor_file(group.governor_file, &node)) {
+        while (next_snapshot_line(&rest, &line))
+            ++counts->ignored;
+        return 0;
+    }
+    // A node that is gone now (hotplug, a driver re-probe) takes nothing: all of it is kept
+    // for when it comes back.
+    const int present = device_directory_exists(node.dir);
+    std::string_view governor;
+    int refused = 0;
+    while (next_snapshot_line(&rest, &line)) {
+        const int allowed = line.kind == 'G' || (line.kind == 'T' && node.cpu_policy &&
+                                                 tunable_path_allowed(line.path, node.dir, governor));
+        if (!allowed || line.value.size() >= VALUE_SIZE || line.path.size() >= PATH_SIZE) {
+            ++counts->ignored;
+            continue;
+        }
+        if (line.kind == 'G') governor = plain_governor_name(line.value) ? line.value : "";
+        char path[PATH_SIZE];
+        snprintf(path, sizeof path, "%.*s", static_cast<int>(line.path.size()), line.path.data());
+        memcpy(value_buffer, line.value.data(), line.value.size());
+        value_buffer[line.value.size()] = '\0';
+        if (present && write_device_value(path, value_buffer)) {
+            ++counts->restored;
+        } else {
+            ++counts->refused;
+            refused = 1;
+            name_path(&counts->refused_names, node.name,
+                      line.kind == 'G' ? std::string_view("governor") : leaf_of(line.path));
+        }
+    }
+    if (refused) note_pending(counts, node.name);
+    return refused;
+}
+
+// A knob a preset set: put back only while it still holds what was written. Answers whether
+// it was refused (then it is kept).
+int restore_knob(const snapshot_group& group, restore_counts* counts) {
+    std::string_view rest = group.text;
+    snapshot_line line;
+    std::string_view ours;
+    std::string_view own;
+    if (!next_snapshot_line(&rest, &line) || !knob_path_allowed(line.path) ||
+        !split_knob_value(line.value, &ours, &own) || own.size() >= VALUE_SIZE ||
+        line.path.size() >= PATH_SIZE) {
+        ++counts->ignored;
+        return 0;
+    }
+    char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%.*s", static_cast<int>(line.path.size()), line.path.data());
+    memcpy(value_buffer, own.data(), own.size());
+    value_buffer[own.size()] = '\0';
+    const std::string_view node = node_name_of(line.path);
+    const std::string_view what = leaf_of(line.path);
+    const int readable = read_device_value(path, now_buffer, sizeof now_buffer);
+    if (readable && same_value(now_buffer, own)) {
+        ++counts->restored;  // already the device's own
+        return 0;
+    }
+    if (readable && !same_value(now_buffer, ours)) {
+        // The Power HAL or a thermal engine has written it since: its value stands.
+        ++counts->left;
+        name_path(&counts->left_names, node, what);
+        return 0;
+    }
+    if (readable && write_device_value(path, value_buffer)) {
+        ++counts->restored;
+        return 0;
+    }
+    ++counts->refused;
+    name_path(&counts->refused_names, node, what);
+    note_pending(counts, node.empty() ? what : node);
+    return 1;
+}
+
+}  // namespace
+
+void restore_held(restore_counts* counts) {
+    std::string_view rest = run.has_state ? run.state.held : std::string_view();
+    snapshot_group group;
+    while (next_snapshot_group(&rest, &group)) {
+        if (group.kind == 'P' || group.kind == 'X') continue;  // what was in force, not settings
+        const int keep =
+            group.kind == 'K' ? restore_knob(group, counts) : restore_governor_group(group, counts);
+        if (keep) next_state.append(group.text);
+    }
+}
