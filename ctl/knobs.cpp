@@ -121,23 +121,24 @@ long long pick_step(std::string_view steps, long long at_least, int middle) {
 int knob_value(const knob& k, const rule_input& in, char* out, size_t cap) {
     long long current = 0;
     switch (k.rule) {
-    case RULE_AT_LEAST:
-    case RULE_AT_MOST: {
-        long long h = 0;
-        if (!hundredths(in.current, &h)) return 0;
-        const long long want = k.amount * 100;
-        if (k.rule == RULE_AT_LEAST ? h >= want : h <= want) return 0;
-        return print_number(k.amount, out, cap);
-    }
-    case RULE_CLUSTER_FLOOR:
-    case RULE_GPU_FLOOR: {
-        if (!whole_number(in.current, &current)) return 0;
-        const long long step = k.rule == RULE_GPU_FLOOR ? pick_step(in.steps, 0, 1)
-                                                        : pick_step(in.steps, (in.max + 2) / 3, 0);
-        // Only ever raised, and never past the maximum allowed now.
-        if (step <= current || (in.ceiling > 0 && step > in.ceiling)) return 0;
-        return print_number(step, out, cap);
-    }
+        case RULE_AT_LEAST:
+        case RULE_AT_MOST: {
+            long long h = 0;
+            if (!hundredths(in.current, &h)) return 0;
+            const long long want = k.amount * 100;
+            if (k.rule == RULE_AT_LEAST ? h >= want : h <= want) return 0;
+            return print_number(k.amount, out, cap);
+        }
+        case RULE_CLUSTER_FLOOR:
+        case RULE_GPU_FLOOR: {
+            if (!whole_number(in.current, &current)) return 0;
+            const long long step = k.rule == RULE_GPU_FLOOR
+                                       ? pick_step(in.steps, 0, 1)
+                                       : pick_step(in.steps, (in.max + 2) / 3, 0);
+            // Only ever raised, and never past the maximum allowed now.
+            if (step <= current || (in.ceiling > 0 && step > in.ceiling)) return 0;
+            return print_number(step, out, cap);
+        }
     }
     return 0;
 }
@@ -158,27 +159,27 @@ int knob_path_allowed(std::string_view path) {
     for (int i = 0; i < KNOB_COUNT; ++i) {
         const knob& k = KNOBS[i];
         switch (k.place) {
-        case PLACE_FIXED:
-            if (path == k.path) return 1;
-            break;
-        case PLACE_CPU_NODE:
-            if (leaf == k.path && node_of_dir(dir, &node) && node.cpu_policy) return 1;
-            break;
-        case PLACE_GPU:
-            if (leaf == k.path && node_of_dir(dir, &node) && !node.cpu_policy) return 1;
-            break;
-        case PLACE_CPU_GOVERNOR: {
-            if (leaf != k.path) break;
-            const size_t up = dir.rfind('/');
-            if (up == std::string_view::npos) break;
-            const std::string_view governor = sub(dir, up + 1);
-            const std::string_view owner = sub(dir, 0, up);
-            // A governor's directory, not a policy's own (policyN/rate_limit_us is no tunable).
-            if (plain_governor_name(governor) && !node_of_dir(dir, &node) &&
-                (owner == CPUFREQ_DIR || (node_of_dir(owner, &node) && node.cpu_policy)))
-                return 1;
-            break;
-        }
+            case PLACE_FIXED:
+                if (path == k.path) return 1;
+                break;
+            case PLACE_CPU_NODE:
+                if (leaf == k.path && node_of_dir(dir, &node) && node.cpu_policy) return 1;
+                break;
+            case PLACE_GPU:
+                if (leaf == k.path && node_of_dir(dir, &node) && !node.cpu_policy) return 1;
+                break;
+            case PLACE_CPU_GOVERNOR: {
+                if (leaf != k.path) break;
+                const size_t up = dir.rfind('/');
+                if (up == std::string_view::npos) break;
+                const std::string_view governor = sub(dir, up + 1);
+                const std::string_view owner = sub(dir, 0, up);
+                // A governor's directory, not a policy's own (policyN/rate_limit_us is no tunable).
+                if (plain_governor_name(governor) && !node_of_dir(dir, &node) &&
+                    (owner == CPUFREQ_DIR || (node_of_dir(owner, &node) && node.cpu_policy)))
+                    return 1;
+                break;
+            }
         }
     }
     return 0;

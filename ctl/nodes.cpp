@@ -39,7 +39,6 @@ void add_node(node_list* list, const char* dir, int cpu_policy, const char* name
     ++list->count;
 }
 
-
 // Sorts a few numbers in place (insertion sort).
 void sort_numbers(int* numbers, int count) {
     for (int i = 1; i < count; ++i)

@@ -24,8 +24,7 @@ int file_in(char* out, const char* dir, const char* leaf) {
 long long read_number(const char* dir, const char* leaf) {
     char path[PATH_SIZE];
     char value[64];
-    if (!file_in(path, dir, leaf) || !read_device_value(path, value, sizeof value))
-        return -1;
+    if (!file_in(path, dir, leaf) || !read_device_value(path, value, sizeof value)) return -1;
     long long n = 0;
     for (const char* c = value; *c; ++c) {
         if (*c < '0' || *c > '9') return -1;
@@ -65,7 +64,8 @@ void target(walk* w, const char* path, const char* node, const rule_input& facts
     if (!held.empty() && next_snapshot_line(&rest, &line) &&
         split_knob_value(line.value, &ours, &own) && ours.size() < sizeof write.value) {
         next_state.append(held);
-        snprintf(write.value, sizeof write.value, "%.*s", static_cast<int>(ours.size()), ours.data());
+        snprintf(write.value, sizeof write.value, "%.*s", static_cast<int>(ours.size()),
+                 ours.data());
     } else {
         if (!read_device_value(path, current, sizeof current) || strchr(current, '\t')) return;
         rule_input in = facts;
@@ -109,63 +109,65 @@ void walk_knob(walk* w) {
     const knob& k = *w->k;
     char path[PATH_SIZE];
     switch (k.place) {
-    case PLACE_FIXED:
-        target(w, k.path, "", rule_input{});
-        break;
-    case PLACE_CPU_NODE: {
-        int big[MAX_NODES];
-        big_clusters(big);
-        for (int i = 0; i < run.nodes.count; ++i) {
-            const governor_node& node = run.nodes.nodes[i];
-            if (!big[i]) continue;
-            if (!file_in(path, node.dir, "scaling_available_frequencies") ||
-                !read_device_value(path, steps, sizeof steps))
-                steps[0] = '\0';
-            if (!file_in(path, node.dir, k.path)) continue;
-            target(w, path, node.name,
-                   rule_input{{}, steps, read_number(node.dir, "cpuinfo_max_freq"),
-                              read_number(node.dir, "scaling_max_freq")});
-        }
-        break;
-    }
-    case PLACE_CPU_GOVERNOR: {
-        char seen[MAX_NODES * 2][PATH_SIZE];
-        int seen_count = 0;
-        for (int i = 0; i < run.nodes.count; ++i) {
-            const governor_node& node = run.nodes.nodes[i];
-            char file[PATH_SIZE];
-            char governor[64];
-            if (!node.cpu_policy) continue;
-            governor_file(node, file, sizeof file);
-            if (!read_device_value(file, governor, sizeof governor) ||
-                !plain_governor_name(governor))
-                continue;
-            char dirs[2][PATH_SIZE];
-            const int n = tunable_dirs(node, governor, dirs);
-            for (int d = 0; d < n; ++d) {
-                int dup = 0;
-                for (int s = 0; s < seen_count; ++s)
-                    dup |= strcmp(seen[s], dirs[d]) == 0;
-                if (dup || seen_count == MAX_NODES * 2) continue;
-                memcpy(seen[seen_count++], dirs[d], PATH_SIZE);
-                if (file_in(path, dirs[d], k.path))
-                    target(w, path, d == 0 ? node.name : "all", rule_input{});
+        case PLACE_FIXED:
+            target(w, k.path, "", rule_input{});
+            break;
+        case PLACE_CPU_NODE: {
+            int big[MAX_NODES];
+            big_clusters(big);
+            for (int i = 0; i < run.nodes.count; ++i) {
+                const governor_node& node = run.nodes.nodes[i];
+                if (!big[i]) continue;
+                if (!file_in(path, node.dir, "scaling_available_frequencies") ||
+                    !read_device_value(path, steps, sizeof steps))
+                    steps[0] = '\0';
+                if (!file_in(path, node.dir, k.path)) continue;
+                target(w, path, node.name,
+                       rule_input{{},
+                                  steps,
+                                  read_number(node.dir, "cpuinfo_max_freq"),
+                                  read_number(node.dir, "scaling_max_freq")});
             }
+            break;
         }
-        break;
-    }
-    case PLACE_GPU:
-        for (int i = 0; i < run.nodes.count; ++i) {
-            const governor_node& node = run.nodes.nodes[i];
-            if (node.cpu_policy) continue;
-            if (!file_in(path, node.dir, "available_frequencies") ||
-                !read_device_value(path, steps, sizeof steps))
-                steps[0] = '\0';
-            if (!file_in(path, node.dir, k.path)) continue;
-            const long long max = read_number(node.dir, "max_freq");
-            target(w, path, node.name, rule_input{{}, steps, max, max});
+        case PLACE_CPU_GOVERNOR: {
+            char seen[MAX_NODES * 2][PATH_SIZE];
+            int seen_count = 0;
+            for (int i = 0; i < run.nodes.count; ++i) {
+                const governor_node& node = run.nodes.nodes[i];
+                char file[PATH_SIZE];
+                char governor[64];
+                if (!node.cpu_policy) continue;
+                governor_file(node, file, sizeof file);
+                if (!read_device_value(file, governor, sizeof governor) ||
+                    !plain_governor_name(governor))
+                    continue;
+                char dirs[2][PATH_SIZE];
+                const int n = tunable_dirs(node, governor, dirs);
+                for (int d = 0; d < n; ++d) {
+                    int dup = 0;
+                    for (int s = 0; s < seen_count; ++s)
+                        dup |= strcmp(seen[s], dirs[d]) == 0;
+                    if (dup || seen_count == MAX_NODES * 2) continue;
+                    memcpy(seen[seen_count++], dirs[d], PATH_SIZE);
+                    if (file_in(path, dirs[d], k.path))
+                        target(w, path, d == 0 ? node.name : "all", rule_input{});
+                }
+            }
+            break;
         }
-        break;
+        case PLACE_GPU:
+            for (int i = 0; i < run.nodes.count; ++i) {
+                const governor_node& node = run.nodes.nodes[i];
+                if (node.cpu_policy) continue;
+                if (!file_in(path, node.dir, "available_frequencies") ||
+                    !read_device_value(path, steps, sizeof steps))
+                    steps[0] = '\0';
+                if (!file_in(path, node.dir, k.path)) continue;
+                const long long max = read_number(node.dir, "max_freq");
+                target(w, path, node.name, rule_input{{}, steps, max, max});
+            }
+            break;
     }
 }
 

@@ -81,8 +81,7 @@ int run_presets(int argc, char** argv) {
     } else if (set) {
         printf("%s: %s\n", argv[1], argv[2]);
     } else {
-        printf("%s: %s (the default)\n", argv[1],
-               preset_name(preset_for(edited.view(), {})));
+        printf("%s: %s (the default)\n", argv[1], preset_name(preset_for(edited.view(), {})));
     }
     fflush(stdout);
     unlock_list(&presets);

@@ -90,9 +90,10 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
         printf("\n");
     }
     if (!written)
-        printf("balanced: could not update %s (%s); the device's settings are back, the "
-               "record of them stays\n",
-               run.state_path, strerror(saved));
+        printf(
+            "balanced: could not update %s (%s); the device's settings are back, the "
+            "record of them stays\n",
+            run.state_path, strerror(saved));
     return 0;
 }
 
@@ -147,7 +148,8 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
         return 0;
     }
     const int took = apply_plan(plan);
-    printf("performance: %s: %s", which, plan.changed.len ? plan.changed.c_str() : "nothing to change");
+    printf("performance: %s: %s", which,
+           plan.changed.len ? plan.changed.c_str() : "nothing to change");
     if (took < plan.count) printf(" (%d of %d writes refused)", plan.count - took, plan.count);
     if (plan.absent.len) printf("; not on this kernel: %s", plan.absent.c_str());
     printf("\n");

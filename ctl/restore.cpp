@@ -84,8 +84,9 @@ int restore_governor_group(const snapshot_group& group, restore_counts* counts) 
     std::string_view governor;
     int refused = 0;
     while (next_snapshot_line(&rest, &line)) {
-        const int allowed = line.kind == 'G' || (line.kind == 'T' && node.cpu_policy &&
-                                                 tunable_path_allowed(line.path, node.dir, governor));
+        const int allowed =
+            line.kind == 'G' || (line.kind == 'T' && node.cpu_policy &&
+                                 tunable_path_allowed(line.path, node.dir, governor));
         if (!allowed || line.value.size() >= VALUE_SIZE || line.path.size() >= PATH_SIZE) {
             ++counts->ignored;
             continue;

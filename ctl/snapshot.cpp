@@ -95,8 +95,8 @@ int node_of_dir(std::string_view dir, node_ref* node) {
         dir.size() > cpu.size() + 4 + per_cpu.size() &&
         sub(dir, dir.size() - per_cpu.size()) == per_cpu &&
         entry_number(sub(dir, cpu.size() + 4, dir.size() - cpu.size() - 4 - per_cpu.size()))) {
-        *node = node_ref{dir, sub(dir, cpu.size() + 1, dir.size() - cpu.size() - 1 - per_cpu.size()),
-                         1};
+        *node = node_ref{dir,
+                         sub(dir, cpu.size() + 1, dir.size() - cpu.size() - 1 - per_cpu.size()), 1};
         return 1;
     }
     if (dir == KGSL_DIR) {

@@ -19,6 +19,7 @@
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
+#include "game_focus.h"
 #include "locks.h"
 #include "log_writer.h"
 #include "manager_status.h"
@@ -55,8 +56,13 @@ void note(const char* text) {
     write_log_line(&s.log, line.view());
 }
 
-// Moves whatever the children printed into the log, a whole line at a time.
+char boot_id[BOOT_ID_SIZE];
+
+// Moves whatever the children printed into the log, a whole line at a time. Held under the
+// focus lock from read to record, so that a profile run that finds the pipe drained under it
+// finds the record of every change line before it.
 void drain_output(int final) {
+    const int focus_lock = lock_focus();
     for (;;) {
         const ssize_t got =
             read(s.pipe_read, s.assembled + s.assembled_len, sizeof s.assembled - s.assembled_len);
@@ -70,6 +76,7 @@ void drain_output(int final) {
             // The daemon's change lines say what the manager's list should show.
             std::string_view focus;
             if (const int mode = parse_change_line(line, &focus)) {
+                record_change(boot_id, mode, focus);
                 char state[128];
                 describe_mode(state, sizeof state, mode, focus);
                 show_in_manager(state);
@@ -83,6 +90,7 @@ void drain_output(int final) {
         write_log_line(&s.log, std::string_view(s.assembled, s.assembled_len));
         s.assembled_len = 0;
     }
+    unlock_focus(focus_lock);
 }
 
 // The profile program run as a program of its own, so that it is dated as a launch of now and
@@ -251,8 +259,8 @@ int supervise() {
         printf("supervisor: already running (pid %d)\n", static_cast<int>(lock_holder(lock_path)));
         return 0;
     }
-    char boot[BOOT_ID_SIZE] = "";
-    read_boot_id(boot, sizeof boot);
+    char* boot = boot_id;
+    read_boot_id(boot, sizeof boot_id);
 
     // The lock file names the boot of the last start; read through the held descriptor, since
     // closing any other descriptor of the file would let go of the lock.

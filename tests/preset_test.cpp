@@ -1,0 +1,429 @@
+// The presets on three generations of kernel, as fake device trees: what each preset changes,
+// that it puts every byte back, that it leaves what someone else changed since, and which game
+// a run is for when the supervisor reads the change line late.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ctl_sandbox.h"
+
+namespace {
+
+using ctl::read_file;
+using ctl::write_file;
+
+const std::string kCpu = "/sys/devices/system/cpu";
+const std::string kKgsl = "/sys/class/kgsl/kgsl-3d0/devfreq";
+const std::string kMali = "/sys/class/devfreq/13000000.mali";
+
+struct Kernel {
+    const char* name;
+    // path -> contents ("->target" makes a link); directories are made as needed.
+    std::map<std::string, std::string> files;
+    // What each preset prints after "performance: <preset>, the default preset (…): ".
+    const char* sustained;
+    const char* battery;
+    const char* max;
+    // What each preset leaves in a few files while in force.
+    std::map<std::string, std::string> sustained_values;
+};
+
+std::map<std::string, std::string> cpufreq_node(const std::string& dir, const char* governor,
+                                                const char* governors, const char* steps,
+                                                const char* min, const char* max) {
+    return {{dir + "/scaling_governor", std::string(governor) + "\n"},
+            {dir + "/scaling_available_governors", std::string(governors) + "\n"},
+            {dir + "/scaling_available_frequencies", std::string(steps) + "\n"},
+            {dir + "/scaling_min_freq", std::string(min) + "\n"},
+            {dir + "/scaling_max_freq", std::string(max) + "\n"},
+            {dir + "/cpuinfo_max_freq", std::string(max) + "\n"}};
+}
+
+std::map<std::string, std::string> merge(std::vector<std::map<std::string, std::string>> parts) {
+    std::map<std::string, std::string> all;
+    for (auto& p : parts)
+        all.insert(p.begin(), p.end());
+    return all;
+}
+
+std::map<std::string, std::string> gpu(const std::string& dir) {
+    return {{dir + "/governor", "msm-adreno-tz\n"},
+            {dir + "/available_governors", "msm-adreno-tz performance powersave\n"},
+            // Descending, as kgsl lists them.
+            {dir + "/available_frequencies", "600000000 510000000 450000000 320000000 200000000\n"},
+            {dir + "/min_freq", "200000000\n"},
+            {dir + "/max_freq", "600000000\n"}};
+}
+
+// A 3.18 phone: interactive with system-wide tunables, per-CPU cpufreq directories (the other
+// CPUs of a cluster link to the first one's), the big cluster's last two CPUs offline.
+Kernel kernel_3_18() {
+    auto files = merge({
+        cpufreq_node(kCpu + "/cpu0/cpufreq", "interactive", "interactive ondemand performance",
+                     "400000 800000 1200000 1500000", "400000", "1500000"),
+        cpufreq_node(kCpu + "/cpu4/cpufreq", "interactive", "interactive ondemand performance",
+                     "600000 900000 1300000 1700000 2100000", "600000", "2100000"),
+        gpu(kKgsl),
+    });
+    for (const char* cpu : {"cpu1", "cpu2", "cpu3"})
+        files[kCpu + "/" + cpu + "/cpufreq"] = "->" + kCpu + "/cpu0/cpufreq";
+    files[kCpu + "/cpu5/cpufreq"] = "->" + kCpu + "/cpu4/cpufreq";
+    files[kCpu + "/cpu6/online"] = "0\n";
+    files[kCpu + "/cpu7/online"] = "0\n";
+    files[kCpu + "/cpufreq/interactive/timer_rate"] = "20000\n";
+    files[kCpu + "/cpufreq/interactive/min_sample_time"] = "80000\n";
+    files[kCpu + "/cpufreq/interactive/target_loads"] = "85 1300000:90 1700000:95\n";
+    return {"3.18 interactive",
+            files,
+            "big-cluster floor (cpu4), interactive timer_rate (all), GPU floor (kgsl-3d0); not "
+            "on this kernel: top-app uclamp.min, top-app schedtune.boost, up_rate_limit_us, "
+            "rate_limit_us",
+            "interactive min_sample_time (all); not on this kernel: down_rate_limit_us",
+            "governor set to performance on: cpu0 cpu4 kgsl-3d0",
+            {{kCpu + "/cpu4/cpufreq/scaling_min_freq", "900000\n"},
+             {kCpu + "/cpu0/cpufreq/scaling_min_freq", "400000\n"},
+             {kCpu + "/cpufreq/interactive/timer_rate", "10000\n"},
+             {kKgsl + "/min_freq", "450000000\n"}}};
+}
+
+// A 4.14 phone: schedutil with up and down rate limits per policy, schedtune, a Mali GPU.
+Kernel kernel_4_14() {
+    const std::string p = kCpu + "/cpufreq";
+    auto files = merge({
+        cpufreq_node(p + "/policy0", "schedutil", "schedutil performance",
+                     "300000 576000 1017600 1785600", "300000", "1785600"),
+        cpufreq_node(p + "/policy4", "schedutil", "schedutil performance",
+                     "825600 1209600 1804800 2803200", "825600", "2803200"),
+        gpu(kMali),
+    });
+    for (const char* policy : {"policy0", "policy4"}) {
+        files[p + "/" + policy + "/schedutil/up_rate_limit_us"] = "1000\n";
+        files[p + "/" + policy + "/schedutil/down_rate_limit_us"] = "20000\n";
+        files[p + "/" + policy + "/schedutil/hispeed_load"] = "90\n";
+        // The kernel's defaults when schedutil is selected again after performance.
+        files[std::string("/defaults/schedutil/up_rate_limit_us")] = "0\n";
+        files[std::string("/defaults/schedutil/down_rate_limit_us")] = "0\n";
+        files[std::string("/defaults/schedutil/hispeed_load")] = "80\n";
+    }
+    files["/dev/stune/top-app/schedtune.boost"] = "0\n";
+    files["/dev/stune/top-app/schedtune.prefer_idle"] = "1\n";
+    return {"4.14 schedtune",
+            files,
+            "top-app schedtune.boost, up_rate_limit_us (policy0, policy4), GPU floor "
+            "(13000000.mali); not on this kernel: top-app uclamp.min, rate_limit_us, interactive "
+            "timer_rate",
+            "down_rate_limit_us (policy0, policy4); not on this kernel: interactive "
+            "min_sample_time",
+            "governor set to performance on: policy0 policy4 13000000.mali",
+            {{"/dev/stune/top-app/schedtune.boost", "20\n"},
+             {p + "/policy4/scaling_min_freq", "825600\n"},
+             {p + "/policy0/schedutil/up_rate_limit_us", "500\n"},
+             {p + "/policy0/schedutil/down_rate_limit_us", "20000\n"}}};
+}
+
+// A 5.10 phone: uclamp on Android's cpuctl groups, walt on two clusters and mainline
+// schedutil's single rate limit on the third, an Adreno GPU.
+Kernel kernel_5_10() {
+    const std::string p = kCpu + "/cpufreq";
+    auto files = merge({
+        cpufreq_node(p + "/policy0", "walt", "walt schedutil performance",
+                     "300000 1017600 1785600", "300000", "1785600"),
+        cpufreq_node(p + "/policy4", "walt", "walt schedutil performance",
+                     "633600 1593600 2419200", "633600", "2419200"),
+        cpufreq_node(p + "/policy6", "schedutil", "walt schedutil performance",
+                     "787200 1612800 2841600", "787200", "2841600"),
+        gpu(kKgsl),
+    });
+    for (const char* policy : {"policy0", "policy4"}) {
+        files[p + "/" + policy + "/walt/up_rate_limit_us"] = "0\n";  // already quick
+        files[p + "/" + policy + "/walt/down_rate_limit_us"] = "500\n";
+        files[p + "/" + policy + "/walt/target_loads"] = "80\n";
+    }
+    files[p + "/policy6/schedutil/rate_limit_us"] = "2000\n";
+    files["/defaults/walt/up_rate_limit_us"] = "1000\n";
+    files["/defaults/walt/down_rate_limit_us"] = "1000\n";
+    files["/defaults/walt/target_loads"] = "90\n";
+    files["/defaults/schedutil/rate_limit_us"] = "10000\n";
+    files["/dev/cpuctl/top-app/cpu.uclamp.min"] = "0.00\n";
+    files["/dev/cpuctl/top-app/cpu.uclamp.latency_sensitive"] = "0\n";
+    return {"5.10 uclamp",
+            files,
+            "top-app uclamp.min, rate_limit_us (policy6), GPU floor (kgsl-3d0); not on this "
+            "kernel: interactive timer_rate",
+            "nothing to change; not on this kernel: interactive min_sample_time",
+            "governor set to performance on: policy0 policy4 policy6 kgsl-3d0",
+            {{"/dev/cpuctl/top-app/cpu.uclamp.min", "15\n"},
+             {p + "/policy6/schedutil/rate_limit_us", "500\n"},
+             {p + "/policy0/walt/up_rate_limit_us", "0\n"},
+             {kKgsl + "/min_freq", "450000000\n"}}};
+}
+
+class PresetTest : public CtlTest {
+protected:
+    void use(const Kernel& kernel) {
+        system(("rm -rf '" + dev_ + "/sys' '" + dev_ + "/dev' '" + dev_ + "/defaults'").c_str());
+        for (const auto& [path, text] : kernel.files) {
+            const std::string full = dev(path);
+            system(("mkdir -p \"$(dirname '" + full + "')\"").c_str());
+            if (text.rfind("->", 0) == 0) {
+                ASSERT_EQ(symlink(dev(text.substr(2)).c_str(), full.c_str()), 0) << full;
+            } else {
+                write_file(full, text);
+            }
+        }
+    }
+    // Every file and link under the fake /sys and /dev, with its contents.
+    std::string tree() const {
+        std::string all;
+        for (const char* top : {"/sys", "/dev"})
+            walk(dev(top), &all);
+        return all;
+    }
+    void walk(const std::string& dir, std::string* all) const {
+        DIR* d = opendir(dir.c_str());
+        std::vector<std::string> names;
+        while (dirent* e = d ? readdir(d) : nullptr)
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        if (d) closedir(d);
+        std::sort(names.begin(), names.end());
+        for (const auto& n : names) {
+            const std::string path = dir + "/" + n;
+            struct stat info;
+            lstat(path.c_str(), &info);
+            if (S_ISLNK(info.st_mode)) {
+                char target[512] = "";
+                readlink(path.c_str(), target, sizeof target - 1);
+                *all += path.substr(dev_.size()) + " -> " + target + "\n";
+            } else if (S_ISDIR(info.st_mode)) {
+                walk(path, all);
+            } else {
+                *all += path.substr(dev_.size()) + " = " + read_file(path);
+            }
+        }
+    }
+    std::string governors_of(const Kernel& kernel) const {
+        std::string all;
+        for (const auto& [path, text] : kernel.files)
+            if (path.find("/sys/") == 0 && (path.size() > 9 &&
+                                            (path.compare(path.size() - 9, 9, "/governor") == 0 ||
+                                             path.find("scaling_governor") != std::string::npos)))
+                all += path + "=" + read_file(dev(path));
+        return all;
+    }
+    std::string prefix(const char* preset) const {
+        return std::string("performance: ") + preset +
+               ", the default preset (game unknown: not launched by Tessivar): ";
+    }
+};
+
+std::vector<Kernel> kernels() {
+    return {kernel_3_18(), kernel_4_14(), kernel_5_10()};
+}
+
+// Each preset on each kernel: what it changes (and which knobs this kernel lacks), no governor
+// switched but by max, and every byte put back.
+TEST_F(PresetTest, EachPresetOnEachKernelChangesItsKnobsAndPutsEveryByteBack) {
+    for (const auto& kernel : kernels()) {
+        for (const char* preset : {"sustained", "battery", "max"}) {
+            SCOPED_TRACE(std::string(kernel.name) + ", " + preset);
+            use(kernel);
+            write_file(mod("presets.txt"), std::string("* ") + preset + "\n");
+            const std::string before = tree();
+            const std::string governors = governors_of(kernel);
+            const auto out = ctl({"profile", "performance"});
+            const std::string said = preset == std::string("sustained") ? kernel.sustained
+                                     : preset == std::string("battery") ? kernel.battery
+                                                                        : kernel.max;
+            EXPECT_EQ(out.out, prefix(preset) + said + "\n");
+            if (preset != std::string("max")) {
+                EXPECT_EQ(governors_of(kernel), governors) << "a governor was switched";
+            }
+            if (preset == std::string("sustained")) {
+                for (const auto& [path, value] : kernel.sustained_values)
+                    EXPECT_EQ(read_file(dev(path)), value) << path;
+            }
+            const auto back = ctl({"profile", "balanced"});
+            EXPECT_NE(back.out.find(", 0 refused"), std::string::npos) << back.out;
+            EXPECT_EQ(tree(), before);
+        }
+    }
+}
+
+// SIGKILL right after each device write of each preset; the balanced that follows puts the
+// device back byte for byte.
+TEST_F(PresetTest, AKillAtAnyWriteOfAPresetIsUndoneByTheNextBalanced) {
+    for (const auto& kernel : kernels()) {
+        for (const char* preset : {"sustained", "battery", "max"}) {
+            use(kernel);
+            write_file(mod("presets.txt"), std::string("* ") + preset + "\n");
+            const std::string before = tree();
+            for (int write = 1;; ++write) {
+                SCOPED_TRACE(std::string(kernel.name) + ", " + preset + ", killed after write " +
+                             std::to_string(write));
+                write_file(dev("/writes"), "0\n");
+                write_file(dev("/kill-at"), std::to_string(write) + "\n");
+                const auto run = ctl({"profile", "performance"});
+                unlink(dev("/kill-at").c_str());
+                EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
+                EXPECT_EQ(tree(), before);
+                if (run.status != 128 + SIGKILL) break;  // past the run's last write
+                ASSERT_LT(write, 40);
+            }
+        }
+    }
+}
+
+// The Power HAL or a thermal engine writes a knob while the game runs: its value stands, and
+// the restore says so; the rest goes back.
+TEST_F(PresetTest, AKnobChangedBySomeoneElseIsLeftAlone) {
+    const Kernel kernel = kernel_5_10();
+    use(kernel);
+    write_file(mod("presets.txt"), "* sustained\n");
+    ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+    write_file(dev("/dev/cpuctl/top-app/cpu.uclamp.min"), "50.00\n");
+    const auto out = ctl({"profile", "balanced"});
+    EXPECT_NE(out.out.find("; left cpu.uclamp.min: changed by the system"), std::string::npos)
+        << out.out;
+    EXPECT_EQ(read_file(dev("/dev/cpuctl/top-app/cpu.uclamp.min")), "50.00\n");
+    EXPECT_EQ(read_file(dev(kKgsl + "/min_freq")), "200000000\n");
+    EXPECT_EQ(read_file(dev(kCpu + "/cpufreq/policy6/schedutil/rate_limit_us")), "2000\n");
+}
+
+// A knob whose file is gone at restore (a cgroup remounted, a GPU driver re-probed) is kept
+// for a retry, like a governor.
+TEST_F(PresetTest, AKnobGoneAtRestoreIsKeptForARetry) {
+    use(kernel_4_14());
+    write_file(mod("presets.txt"), "* sustained\n");
+    ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+    const std::string stune = dev("/dev/stune");
+    ASSERT_EQ(rename(stune.c_str(), (stune + ".gone").c_str()), 0);
+    const auto out = ctl({"profile", "balanced"});
+    EXPECT_NE(out.out.find("1 refused (schedtune.boost; kept to try again; restore pending: "
+                           "schedtune.boost)"),
+              std::string::npos)
+        << out.out;
+    ASSERT_EQ(rename((stune + ".gone").c_str(), stune.c_str()), 0);
+    EXPECT_EQ(ctl({"profile", "retry"}).out,
+              "balanced: retried the restore: restored 1 setting(s) of the device's own, 0 "
+              "refused\n");
+    EXPECT_EQ(read_file(dev("/dev/stune/top-app/schedtune.boost")), "0\n");
+}
+
+// The preset file: one line per game, a default, edits that keep every other byte.
+TEST_F(PresetTest, PresetsAreChosenPerGameAndEditedByteForByte) {
+    write_file(mod("presets.txt"), "# mine\r\ncom.a.game max\r\n");
+    const struct {
+        std::vector<std::string> args;
+        const char* out;
+        const char* after;
+        int status;
+    } cases[] = {
+        {{"set", "com.b.game", "battery"}, "com.b.game: battery\n",
+         "# mine\r\ncom.a.game max\r\ncom.b.game battery\r\n", 0},
+        {{"set", "com.a.game", "sustained"}, "com.a.game: sustained\n",
+         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n", 0},
+        {{"set", "default", "max"}, "default: max\n",
+         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n* max\r\n", 0},
+        {{"clear", "com.b.game"}, "com.b.game: max (the default)\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 0},
+        {{"set", "com.a.game", "turbo"}, "preset: no preset 'turbo' (sustained, max or battery); "
+                                         "nothing changed\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 2},
+        {{"set", "../etc", "max"}, "preset: refusing '../etc': not a valid Android package name; "
+                                   "nothing changed\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"preset"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto result = ctl(args);
+        EXPECT_EQ(result.out, c.out) << c.args[1];
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(read_file(mod("presets.txt")), c.after) << c.args[1];
+    }
+    EXPECT_EQ(ctl({"preset", "list"}).out, "default: max\ncom.a.game: sustained\n");
+}
+
+// The daemon's change line reaches the supervisor's pipe before the launch, but the supervisor
+// may read it after the run has started: the run waits for the pipe to be read (under the
+// focus lock the supervisor holds while reading and recording) and takes that game's preset,
+// never the game recorded before it. A run that learns no game gets the default, said so.
+TEST_F(PresetTest, ARunStartedBeforeTheSupervisorReadTheChangeLineGetsThatGamesPreset) {
+    use(kernel_5_10());
+    write_file(mod("presets.txt"), "com.new.game battery\ncom.old.game max\n* sustained\n");
+    write_file(mod("last_change"), "boot-1\n1 com.old.game\n");  // the game before
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const int lock = open(mod(".focus.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);  // the supervisor in the middle of a read
+    const std::string change = "State change detected: 2 -> 1. Screen: 1, Focus: 'com.new.game'\n";
+    ASSERT_EQ(write(pipe_fds[1], change.data(), change.size()), static_cast<ssize_t>(change.size()));
+    const pid_t run = fork();
+    if (run == 0) {
+        dup2(pipe_fds[1], 1);
+        dup2(pipe_fds[1], 2);
+        close(pipe_fds[0]);
+        const std::string program = mod("tessivarctl");
+        execl(program.c_str(), program.c_str(), "profile", "performance", nullptr);
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    poll(nullptr, 0, 300);
+    EXPECT_EQ(waitpid(run, nullptr, WNOHANG), 0) << "did not wait for the supervisor";
+    // The supervisor reads the line and records it, then lets go.
+    char line[256];
+    ASSERT_EQ(read(pipe_fds[0], line, change.size()), static_cast<ssize_t>(change.size()));
+    write_file(mod("last_change"), "boot-1\n1 com.new.game\n");
+    close(lock);
+    int status = 0;
+    waitpid(run, &status, 0);
+    const ssize_t n = read(pipe_fds[0], line, sizeof line - 1);
+    close(pipe_fds[0]);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(line, static_cast<size_t>(n)),
+              "performance: battery for com.new.game: nothing to change; not on this kernel: "
+              "interactive min_sample_time\n");
+
+    // The last change names no game (the balanced launch is on its way): the default, said so.
+    write_file(mod("last_change"), "boot-1\n2 com.android.launcher3\n");
+    const auto pipe_run = [&] {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            const std::string program = mod("tessivarctl");
+            execl(program.c_str(), program.c_str(), "profile", "performance", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string out;
+        char buffer[512];
+        for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<size_t>(got));
+        close(fds[0]);
+        waitpid(pid, nullptr, 0);
+        return out;
+    };
+    EXPECT_EQ(pipe_run().rfind("performance: sustained, the default preset (game unknown: the "
+                               "last change names no game): ",
+                               0),
+              0u);
+    write_file(mod("last_change"), "boot-0\n1 com.new.game\n");  // another boot's
+    EXPECT_EQ(pipe_run().rfind("performance: sustained, the default preset (game unknown: no "
+                               "change recorded): ",
+                               0),
+              0u);
+}
+
+}  // namespace
