@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "boot.h"
@@ -156,6 +158,68 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
     return 0;
 }
 
+int usage_profile() {
+    fprintf(stderr, "usage: tessivarctl profile performance|balanced\n");
+    return 2;
+}
+
+// The preset and game of the launch in force, from its P line.
+unsigned preset_in_force(char* package, size_t cap) {
+    std::string_view rest = run.state.held;
+    snapshot_line line;
+    package[0] = '\0';
+    while (next_snapshot_line(&rest, &line)) {
+        if (line.kind != 'P') continue;
+        const size_t space = line.value.find(' ');
+        const std::string_view game =
+            space == std::string_view::npos ? "" : sub(line.value, space + 1);
+        if (game != "-" && game.size() < cap) {
+            memcpy(package, game.data(), game.size());
+            package[game.size()] = '\0';
+        }
+        return preset_from_name(sub(line.value, 0, space));
+    }
+    return PRESET_SUSTAINED;
+}
+
+// The boost of the launch in force taken back; the launch stays in force, marked backed off.
+int back_off(const char* level) {
+    restore_counts counts;
+    if (!begin_state("performance", run.state.stamp)) return 1;
+    std::string_view rest = run.state.held;
+    snapshot_line line;
+    while (next_snapshot_line(&rest, &line))
+        if (line.kind == 'P') {
+            next_state.append("P ");
+            next_state.append(line.value);
+            next_state.append_char('\n');
+        }
+    char mark[96];
+    snprintf(mark, sizeof mark, "X %s %lld\n", level, static_cast<long long>(time(nullptr)));
+    next_state.append(mark);
+    restore_held(&counts);
+    if (!write_state()) {
+        printf("performance: could not record the back-off (%s)\n", strerror(errno));
+        return 1;
+    }
+    printf(
+        "performance: backed off (thermal %s): restored %d setting(s) of the device's own, %d "
+        "refused",
+        level, counts.restored, counts.refused);
+    if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+    printf("\n");
+    return 0;
+}
+
+// The preset of the launch in force applied again, once it has cooled down.
+int re_arm() {
+    char package[256];
+    const unsigned preset = preset_in_force(package, sizeof package);
+    run.stamp = run.state.stamp;
+    printf("performance: re-armed after the thermal back-off\n");
+    return apply_performance(preset, package, "re-armed");
+}
+
 }  // namespace
 
 int begin_state(const char* profile, const launch_stamp& stamp) {
@@ -190,18 +254,25 @@ std::string_view held_group(std::string_view path) {
     return {};
 }
 
-int run_profile(const char* which, const char* option) {
+int run_profile(const char* which, const char* option, const char* extra) {
     const int performance = strcmp(which, "performance") == 0;
     const int retry = strcmp(which, "retry") == 0;
     const int balanced = strcmp(which, "balanced") == 0;
+    const int backoff = strcmp(which, "backoff") == 0;
+    const int rearm = strcmp(which, "rearm") == 0;
     const int stopping = balanced && option && strcmp(option, "--stop") == 0;
     const int starting = balanced && option && strcmp(option, "--start") == 0;
-    if ((!performance && !retry && !balanced) || (option && !stopping && !starting) ||
-        (option && !balanced)) {
-        fprintf(stderr, "usage: tessivarctl profile performance|balanced\n");
-        return 2;
+    unsigned long long ticks = 0;
+    const int thermal = (backoff && option && extra) || (rearm && option && !extra);
+    if (thermal) {
+        char* end = nullptr;
+        ticks = strtoull(option, &end, 10);
+        if (!end || *end || (backoff && strlen(extra) > 16)) return usage_profile();
+    } else if ((!performance && !retry && !balanced) || extra ||
+               (option && !stopping && !starting) || (option && !balanced)) {
+        return usage_profile();
     }
-    const char* name = retry ? "balanced" : which;
+    const char* name = retry ? "balanced" : thermal ? "performance" : which;
     run.stamp = this_launch();
     // A restore writes nothing in the module directory until its very end: only a boost needs
     // it writable first, to record what it changes.
@@ -235,7 +306,17 @@ int run_profile(const char* which, const char* option) {
     const int stopped = run.has_state && run.state.profile == "stopped";
 
     int status = 0;
-    if (retry) {
+    const int this_launch_in_force =
+        run.has_state && run.state.profile == "performance" && run.state.stamp.start_ticks == ticks;
+    if (thermal) {
+        // Never outranks a launch: only the launch it was decided for, while it is in force.
+        if (!this_launch_in_force) {
+            printf("performance: thermal %s for a launch no longer in force; nothing changed\n",
+                   backoff ? "back-off" : "re-arm");
+        } else {
+            status = backoff ? back_off(extra) : re_arm();
+        }
+    } else if (retry) {
         // Never a launch of its own: it only finishes the restore of the balanced in force.
         if (run.has_state && run.state.profile != "performance" && !run.state.held.empty())
             apply_balanced(stopped ? "stopped" : "balanced", run.state.stamp, 0, 1);

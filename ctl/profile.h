@@ -7,8 +7,10 @@
 
 // `which`: "performance", "balanced" or "retry" (finish the restore of the balanced in force;
 // never a launch of its own). `option` (balanced only): "--stop" applies balanced whatever came
-// before and lets nothing boost until "--start", the supervisor's own start. Answers the exit
+// before and lets nothing boost until "--start", the supervisor's own start. The supervisor's
+// thermal back-off: "backoff TICKS LEVEL" takes the boost of the launch at TICKS back (and only
+// while that launch is in force), "rearm TICKS" applies its preset again. Answers the exit
 // status (0; 1 when nothing could be done; 2 for a usage error).
-int run_profile(const char* which, const char* option = nullptr);
+int run_profile(const char* which, const char* option = nullptr, const char* extra = nullptr);
 
 #endif

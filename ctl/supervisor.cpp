@@ -26,6 +26,8 @@
 #include "processes.h"
 #include "profile.h"
 #include "snapshot.h"
+#include "thermal.h"
+#include "thermal_source.h"
 
 namespace {
 
@@ -40,6 +42,10 @@ struct supervisor_state {
     size_t assembled_len;
     long long retry_at;  // when to retry a restore the kernel refused; 0 when none is pending
     int retry_delay;     // seconds, 5 doubling to 300
+    unsigned long long session_ticks;  // the launch of the game in front; 0 between games
+    long long thermal_at;              // the next thermal check; 0 between games
+    backoff_state backoff;
+    thermal_source* thermal;
 };
 supervisor_state s;
 
@@ -57,6 +63,7 @@ void note(const char* text) {
 }
 
 char boot_id[BOOT_ID_SIZE];
+constexpr int THERMAL_POLL_SECONDS = 5;
 
 // Moves whatever the children printed into the log, a whole line at a time. Held under the
 // focus lock from read to record, so that a profile run that finds the pipe drained under it
@@ -94,11 +101,11 @@ void drain_output(int final) {
 }
 
 // The profile program run as a program of its own, so that it is dated as a launch of now and
-// its lines land in the log: "balanced" with `option` (none, "--start" or "--stop"), or "retry".
-void run_profile_program(const char* which, const char* option) {
+// its lines land in the log: "profile <which> [<a> [<b>]]".
+void run_profile_program(const char* which, const char* a = nullptr, const char* b = nullptr) {
     char self[PATH_SIZE];
     if (!module_path(self, sizeof self, "tessivarctl")) return;
-    const char* argv[] = {self, "profile", which, option, nullptr};
+    const char* argv[] = {self, "profile", which, a, b, nullptr};
     run_program(argv, s.pipe_write);
     drain_output(0);
 }
@@ -107,37 +114,77 @@ void restore(const char* option = nullptr) {
     run_profile_program("balanced", option);
 }
 
-// Whether the state of this boot holds settings still to be put back while no boost is in
-// force: then a retry is due while the kernel refuses them (a cluster offline, a busy node).
-int restore_pending(const char* boot) {
+// The profile state of this boot; 0 when there is none.
+int read_state(const char* boot, profile_state* state) {
     static char text[512 * 1024];
     char path[PATH_SIZE];
-    profile_state state;
     if (!module_path(path, sizeof path, "current_profile")) return 0;
     const ssize_t n = read_small_file(path, text, sizeof text);
     return n > 0 &&
-           parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, &state) &&
-           state.profile != "performance" && !state.held.empty();
+           parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, state);
 }
 
-// Arms the retry when something is pending and none is armed; disarms it when nothing is.
-void check_pending(const char* boot) {
-    if (!restore_pending(boot)) {
+// Settings still to be put back while no boost is in force: a retry is due while the kernel
+// refuses them (a cluster offline, a busy node).
+int restore_pending(const profile_state& state) {
+    return state.profile != "performance" && !state.held.empty();
+}
+
+long long after_seconds(int seconds) {
+    return now_ms() + static_cast<long long>(seconds) * second_ms();
+}
+
+// What the state says now: the retry of a pending restore is armed or disarmed, and a game
+// session (a launch of performance) starts or ends; its thermal checks run on a timer that
+// exists only while it lasts.
+void state_changed(const char* boot) {
+    profile_state state;
+    const int ok = read_state(boot, &state);
+    if (!ok || !restore_pending(state)) {
         s.retry_at = 0;
     } else if (!s.retry_at) {
         s.retry_delay = RESTART_FIRST_DELAY;
-        s.retry_at = now_ms() + static_cast<long long>(s.retry_delay) * second_ms();
+        s.retry_at = after_seconds(s.retry_delay);
     }
+    if (!ok || state.profile != "performance") {
+        s.session_ticks = 0;
+        s.thermal_at = 0;
+        return;
+    }
+    if (state.stamp.start_ticks == s.session_ticks) return;  // the same game, backed off or not
+    s.session_ticks = state.stamp.start_ticks;
+    s.backoff = backoff_state{};
+    s.thermal = thermal_begin(now_ms());
+    s.thermal_at = after_seconds(THERMAL_POLL_SECONDS);
 }
 
 void retry_restore(const char* boot) {
-    run_profile_program("retry", nullptr);
-    if (!restore_pending(boot)) {
+    run_profile_program("retry");
+    profile_state state;
+    if (!read_state(boot, &state) || !restore_pending(state)) {
         s.retry_at = 0;
         return;
     }
     s.retry_delay = s.retry_delay * 2 > RESTART_MAX_DELAY ? RESTART_MAX_DELAY : s.retry_delay * 2;
-    s.retry_at = now_ms() + static_cast<long long>(s.retry_delay) * second_ms();
+    s.retry_at = after_seconds(s.retry_delay);
+}
+
+// One thermal check of the game session; the back-off and the re-arm are profile runs, under
+// the profile lock and only for the launch they were decided for.
+void thermal_tick() {
+    int cooling = 0;
+    const int level = thermal_check(s.thermal, now_ms(), &cooling);
+    const backoff_action action = backoff_step(&s.backoff, now_ms(), level, cooling);
+    char ticks[32];
+    snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
+    if (action == BACKOFF_TAKE_BACK) {
+        run_profile_program(
+            "backoff", ticks,
+            cooling && level < THERMAL_MODERATE ? "COOLING" : thermal_level_name(level));
+    } else if (action == BACKOFF_REARM) {
+        run_profile_program("rearm", ticks);
+    }
+    s.thermal_at = s.session_ticks ? after_seconds(THERMAL_POLL_SECONDS) : 0;
 }
 
 void start_daemon() {
@@ -322,15 +369,17 @@ int supervise() {
     // From a known state: a supervisor killed before may have left a game boosted, and an
     // earlier stop in this boot is over.
     restore("--start");
-    check_pending(boot);
+    state_changed(boot);
     show_in_manager(module_file_exists("disable") ? "switched off" : "balanced");
     long long restart_at = 0;
     for (;;) {
         if (!s.daemon && now_ms() >= restart_at) start_daemon();
         if (s.retry_at && now_ms() >= s.retry_at) retry_restore(boot);
+        if (s.thermal_at && now_ms() >= s.thermal_at) thermal_tick();
         // Timers only while something is due: between games the supervisor sleeps in poll.
         long long next = s.daemon ? 0 : restart_at;
         if (s.retry_at && (!next || s.retry_at < next)) next = s.retry_at;
+        if (s.thermal_at && (!next || s.thermal_at < next)) next = s.thermal_at;
         int timeout = -1;
         if (next) {
             const long long wait = next - now_ms();
@@ -347,7 +396,7 @@ int supervise() {
             alignas(inotify_event) char events[4096];
             const ssize_t got = read(watch, events, sizeof events);
             int disabled = 0;
-            int state_changed = 0;
+            int state_written = 0;
             for (ssize_t at = 0; at < got;) {
                 const inotify_event* event = reinterpret_cast<const inotify_event*>(events + at);
                 if (event->len && strcmp(event->name, "remove") == 0)
@@ -355,7 +404,7 @@ int supervise() {
                         "the module is to be removed; balanced profile restored, supervisor "
                         "stopped");
                 if (event->len && strcmp(event->name, "disable") == 0) disabled = 1;
-                if (event->len && strcmp(event->name, "current_profile") == 0) state_changed = 1;
+                if (event->len && strcmp(event->name, "current_profile") == 0) state_written = 1;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
             if (disabled) {
@@ -363,7 +412,7 @@ int supervise() {
                 show_in_manager("switched off");
                 note("the module was switched off in the root manager; balanced profile restored");
             }
-            if (state_changed || disabled) check_pending(boot);
+            if (state_written || disabled) state_changed(boot);
         }
         if (fds_to_watch[1].revents) {
             signalfd_siginfo info;

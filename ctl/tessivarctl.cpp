@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     if (argc < 2) return usage();
     const char* command = argv[1];
-    if (strcmp(command, "profile") == 0 && (argc == 3 || argc == 4))
-        return run_profile(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (strcmp(command, "profile") == 0 && argc >= 3 && argc <= 5)
+        return run_profile(argv[2], argc >= 4 ? argv[3] : nullptr, argc == 5 ? argv[4] : nullptr);
     if (strcmp(command, "supervise") == 0 && argc == 2) return supervise();
     if (strcmp(command, "stop") == 0 && argc == 2) return stop_supervisor();
     if (strcmp(command, "games") == 0) return run_games(argc - 2, argv + 2);

@@ -135,10 +135,10 @@ Kernel kernel_4_14() {
 Kernel kernel_5_10() {
     const std::string p = kCpu + "/cpufreq";
     auto files = merge({
-        cpufreq_node(p + "/policy0", "walt", "walt schedutil performance",
-                     "300000 1017600 1785600", "300000", "1785600"),
-        cpufreq_node(p + "/policy4", "walt", "walt schedutil performance",
-                     "633600 1593600 2419200", "633600", "2419200"),
+        cpufreq_node(p + "/policy0", "walt", "walt schedutil performance", "300000 1017600 1785600",
+                     "300000", "1785600"),
+        cpufreq_node(p + "/policy4", "walt", "walt schedutil performance", "633600 1593600 2419200",
+                     "633600", "2419200"),
         cpufreq_node(p + "/policy6", "schedutil", "walt schedutil performance",
                      "787200 1612800 2841600", "787200", "2841600"),
         gpu(kKgsl),
@@ -213,9 +213,9 @@ protected:
     std::string governors_of(const Kernel& kernel) const {
         std::string all;
         for (const auto& [path, text] : kernel.files)
-            if (path.find("/sys/") == 0 && (path.size() > 9 &&
-                                            (path.compare(path.size() - 9, 9, "/governor") == 0 ||
-                                             path.find("scaling_governor") != std::string::npos)))
+            if (path.find("/sys/") == 0 &&
+                (path.size() > 9 && (path.compare(path.size() - 9, 9, "/governor") == 0 ||
+                                     path.find("scaling_governor") != std::string::npos)))
                 all += path + "=" + read_file(dev(path));
         return all;
     }
@@ -327,20 +327,32 @@ TEST_F(PresetTest, PresetsAreChosenPerGameAndEditedByteForByte) {
         const char* after;
         int status;
     } cases[] = {
-        {{"set", "com.b.game", "battery"}, "com.b.game: battery\n",
-         "# mine\r\ncom.a.game max\r\ncom.b.game battery\r\n", 0},
-        {{"set", "com.a.game", "sustained"}, "com.a.game: sustained\n",
-         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n", 0},
-        {{"set", "default", "max"}, "default: max\n",
-         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n* max\r\n", 0},
-        {{"clear", "com.b.game"}, "com.b.game: max (the default)\n",
-         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 0},
-        {{"set", "com.a.game", "turbo"}, "preset: no preset 'turbo' (sustained, max or battery); "
-                                         "nothing changed\n",
-         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 2},
-        {{"set", "../etc", "max"}, "preset: refusing '../etc': not a valid Android package name; "
-                                   "nothing changed\n",
-         "# mine\r\ncom.a.game sustained\r\n* max\r\n", 2},
+        {{"set", "com.b.game", "battery"},
+         "com.b.game: battery\n",
+         "# mine\r\ncom.a.game max\r\ncom.b.game battery\r\n",
+         0},
+        {{"set", "com.a.game", "sustained"},
+         "com.a.game: sustained\n",
+         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n",
+         0},
+        {{"set", "default", "max"},
+         "default: max\n",
+         "# mine\r\ncom.a.game sustained\r\ncom.b.game battery\r\n* max\r\n",
+         0},
+        {{"clear", "com.b.game"},
+         "com.b.game: max (the default)\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n",
+         0},
+        {{"set", "com.a.game", "turbo"},
+         "preset: no preset 'turbo' (sustained, max or battery); "
+         "nothing changed\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n",
+         2},
+        {{"set", "../etc", "max"},
+         "preset: refusing '../etc': not a valid Android package name; "
+         "nothing changed\n",
+         "# mine\r\ncom.a.game sustained\r\n* max\r\n",
+         2},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"preset"};
@@ -366,7 +378,8 @@ TEST_F(PresetTest, ARunStartedBeforeTheSupervisorReadTheChangeLineGetsThatGamesP
     const int lock = open(mod(".focus.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);  // the supervisor in the middle of a read
     const std::string change = "State change detected: 2 -> 1. Screen: 1, Focus: 'com.new.game'\n";
-    ASSERT_EQ(write(pipe_fds[1], change.data(), change.size()), static_cast<ssize_t>(change.size()));
+    ASSERT_EQ(write(pipe_fds[1], change.data(), change.size()),
+              static_cast<ssize_t>(change.size()));
     const pid_t run = fork();
     if (run == 0) {
         dup2(pipe_fds[1], 1);
