@@ -35,22 +35,17 @@ void name_path(fixed_text<1024>* names, std::string_view node, std::string_view 
 }
 
 std::string_view leaf_of(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : sub(path, slash + 1);
+    std::string_view node;
+    std::string_view leaf;
+    setting_name(path, &node, &leaf);
+    return leaf;
 }
 
-// The node a knob's file belongs to, for messages: "policy4" for .../policy4/scaling_min_freq
-// or .../policy4/schedutil/up_rate_limit_us; empty for a file of no node.
 std::string_view node_name_of(std::string_view path) {
-    node_ref node;
-    std::string_view dir = path;
-    for (int up = 0; up < 3; ++up) {
-        const size_t slash = dir.rfind('/');
-        if (slash == std::string_view::npos) break;
-        dir = sub(dir, 0, slash);
-        if (node_of_dir(dir, &node)) return node.name;
-    }
-    return {};
+    std::string_view node;
+    std::string_view leaf;
+    setting_name(path, &node, &leaf);
+    return node;
 }
 
 void note_pending(restore_counts* counts, std::string_view node) {

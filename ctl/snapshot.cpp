@@ -157,3 +157,20 @@ int split_knob_value(std::string_view value, std::string_view* ours, std::string
     *own = sub(value, tab + 1);
     return 1;
 }
+
+void setting_name(std::string_view path, std::string_view* node, std::string_view* leaf) {
+    const size_t slash = path.rfind('/');
+    *leaf = slash == std::string_view::npos ? path : sub(path, slash + 1);
+    *node = {};
+    node_ref ref;
+    std::string_view dir = path;
+    for (int up = 0; up < 3; ++up) {
+        const size_t at = dir.rfind('/');
+        if (at == std::string_view::npos) return;
+        dir = sub(dir, 0, at);
+        if (node_of_dir(dir, &ref)) {
+            *node = ref.name;
+            return;
+        }
+    }
+}

@@ -55,6 +55,10 @@ struct snapshot_group {
 // their own with an empty governor file. 0 when none is left.
 int next_snapshot_group(std::string_view* text, snapshot_group* group);
 
+// How a setting's file is named to a person: the node it belongs to ("policy4"; empty for a
+// file of no node) and its leaf ("up_rate_limit_us").
+void setting_name(std::string_view path, std::string_view* node, std::string_view* leaf);
+
 // A K line's value: what a preset wrote and the device's own value; 0 when malformed.
 int split_knob_value(std::string_view value, std::string_view* ours, std::string_view* own);
 

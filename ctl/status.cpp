@@ -7,11 +7,13 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "boot.h"
 #include "ctl_config.h"
 #include "files.h"
+#include "fixed_text.h"
 #include "game_list_edit.h"
 #include "games.h"
 #include "json_text.h"
@@ -39,6 +41,12 @@ struct status_facts {
     int snapshot_held;
     std::string_view pending[MAX_NODES];  // nodes whose settings are still to be put back
     int pending_count;
+    std::string_view preset;  // the preset in force and its game ("-": none known)
+    std::string_view preset_game;
+    std::string_view changed[64];  // the knobs it set: their files
+    int changed_count;
+    std::string_view backoff_level;  // empty: not backed off
+    long long backoff_since;
     int switched_off;
     int to_remove;
     node_list nodes;
@@ -97,6 +105,23 @@ void read_profile_state() {
     while (profile != "performance" && next_snapshot_group(&rest, &group))
         if (node_of_governor_file(group.governor_file, &node) && facts.pending_count < MAX_NODES)
             facts.pending[facts.pending_count++] = node.name;
+    facts.preset = {};
+    facts.changed_count = 0;
+    facts.backoff_level = {};
+    rest = profile == "performance" ? held : std::string_view();
+    snapshot_line line;
+    while (next_snapshot_line(&rest, &line)) {
+        const size_t space = line.value.find(' ');
+        if (line.kind == 'P' && space != std::string_view::npos) {
+            facts.preset = sub(line.value, 0, space);
+            facts.preset_game = sub(line.value, space + 1);
+        } else if (line.kind == 'X' && space != std::string_view::npos) {
+            facts.backoff_level = sub(line.value, 0, space);
+            facts.backoff_since = atoll(sub(line.value, space + 1).data());
+        } else if (line.kind == 'K' && facts.changed_count < 64) {
+            facts.changed[facts.changed_count++] = line.path;
+        }
+    }
     find_governor_nodes(&facts.nodes);
     for (int i = 0; i < facts.nodes.count; ++i) {
         char file[PATH_SIZE];
@@ -168,6 +193,32 @@ void print_plain() {
                i ? ", " : "; restore pending: ", static_cast<int>(facts.pending[i].size()),
                facts.pending[i].data());
     printf("\n");
+    if (!facts.preset.empty()) {
+        printf("Preset in force: %.*s", static_cast<int>(facts.preset.size()), facts.preset.data());
+        if (facts.preset_game != "-")
+            printf(" for %.*s", static_cast<int>(facts.preset_game.size()),
+                   facts.preset_game.data());
+        if (facts.changed_count) {
+            printf(" (changed:");
+            for (int i = 0; i < facts.changed_count; ++i) {
+                std::string_view node;
+                std::string_view leaf;
+                setting_name(facts.changed[i], &node, &leaf);
+                printf("%s %.*s%s%.*s", i ? "," : "", static_cast<int>(node.size()), node.data(),
+                       node.empty() ? "" : " ", static_cast<int>(leaf.size()), leaf.data());
+            }
+            printf(")");
+        }
+        printf("\n");
+    }
+    if (!facts.backoff_level.empty()) {
+        char since[16] = "?";
+        const time_t at = static_cast<time_t>(facts.backoff_since);
+        tm local;
+        if (localtime_r(&at, &local)) strftime(since, sizeof since, "%H:%M", &local);
+        printf("Back-off: thermal %.*s since %s (the boost is taken back)\n",
+               static_cast<int>(facts.backoff_level.size()), facts.backoff_level.data(), since);
+    }
     printf("Boosted:");
     int any = 0;
     for (int i = 0; i < facts.nodes.count; ++i)
@@ -240,6 +291,40 @@ void print_json() {
     printf(facts.snapshot_held ? "true" : "false");
     json_key("restorePending");
     print_json_strings(facts.pending, facts.pending_count);
+    json_key("preset");
+    if (facts.preset.empty()) {
+        printf("null");
+    } else {
+        printf("{\"name\":");
+        write_json_string(stdout, facts.preset);
+        printf(",\"game\":");
+        if (facts.preset_game == "-") {
+            printf("null");
+        } else {
+            write_json_string(stdout, facts.preset_game);
+        }
+        printf(",\"changed\":[");
+        for (int i = 0; i < facts.changed_count; ++i) {
+            std::string_view node;
+            std::string_view leaf;
+            setting_name(facts.changed[i], &node, &leaf);
+            fixed_text<256> name;
+            name.append(node);
+            name.append(node.empty() ? "" : " ");
+            name.append(leaf);
+            printf("%s", i ? "," : "");
+            write_json_string(stdout, name.view());
+        }
+        printf("]}");
+    }
+    json_key("backoff");
+    if (facts.backoff_level.empty()) {
+        printf("null");
+    } else {
+        printf("{\"level\":");
+        write_json_string(stdout, facts.backoff_level);
+        printf(",\"since\":%lld}", facts.backoff_since);
+    }
     json_key("switchedOff");
     printf(facts.switched_off ? "true" : "false");
     json_key("toBeRemoved");

@@ -174,7 +174,9 @@ void retry_restore(const char* boot) {
 void thermal_tick() {
     int cooling = 0;
     const int level = thermal_check(s.thermal, now_ms(), &cooling);
-    const backoff_action action = backoff_step(&s.backoff, now_ms(), level, cooling);
+    // The hysteresis in the supervisor's seconds (test builds shorten them).
+    const long long seconds_ms = now_ms() * 1000 / second_ms();
+    const backoff_action action = backoff_step(&s.backoff, seconds_ms, level, cooling);
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     if (action == BACKOFF_TAKE_BACK) {

@@ -30,17 +30,17 @@ int level_from_battery(long tenths);
 
 // The back-off of one game session (one launch of performance).
 struct backoff_state {
-    int backed_off;            // the boost is taken back
-    int for_the_session;       // SEVERE or worse was seen: off until the game leaves
-    int level;                 // the level that backed it off
-    long long since_ms;        // when it backed off
-    long long cool_since_ms;   // since when it has been LIGHT or better (0: it is not)
-    long long last_rearm_ms;   // the last re-arm (0: none yet)
+    int backed_off;           // the boost is taken back
+    int for_the_session;      // SEVERE or worse was seen: off until the game leaves
+    int level;                // the level that backed it off
+    long long since_ms;       // when it backed off
+    long long cool_since_ms;  // since when it has been LIGHT or better (0: it is not)
+    long long last_rearm_ms;  // the last re-arm (0: none yet)
     int rearms;
 };
 enum backoff_action { BACKOFF_NOTHING, BACKOFF_TAKE_BACK, BACKOFF_REARM };
 
-constexpr long long REARM_AFTER_MS = 60 * 1000;        // LIGHT or better this long
+constexpr long long REARM_AFTER_MS = 60 * 1000;  // LIGHT or better this long
 constexpr long long REARM_AT_MOST_EVERY_MS = 300 * 1000;
 
 // One check: at MODERATE or worse, or with a CPU cooling device active, the boost is taken

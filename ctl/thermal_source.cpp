@@ -63,11 +63,13 @@ void list_cooling_devices() {
     DIR* d = opendir(dir);
     if (!d) return;
     while (dirent* entry = readdir(d)) {
-        if (strncmp(entry->d_name, "cooling_device", 14) != 0 || source.cooling_count == MAX_COOLING)
+        if (strncmp(entry->d_name, "cooling_device", 14) != 0 ||
+            source.cooling_count == MAX_COOLING)
             continue;
         char path[PATH_SIZE];
         char type[128];
-        if (snprintf(path, sizeof path, "%s/%s/type", dir, entry->d_name) >= static_cast<int>(sizeof path) ||
+        if (snprintf(path, sizeof path, "%s/%s/type", dir, entry->d_name) >=
+                static_cast<int>(sizeof path) ||
             !read_value(path, type, sizeof type))
             continue;
         if (!strstr(type, "cpufreq") && strncmp(type, "cpu", 3) != 0) continue;

@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "boot.h"
 #include "game_list_line.h"
+#include "knobs.h"
 #include "log_writer.h"
 #include "manager_status.h"
+#include "presets_file.h"
 #include "snapshot.h"
+#include "thermal.h"
 
 namespace {
 
@@ -222,6 +226,171 @@ TEST(ManagerStatus, FromTheDaemonsLineToOneLineOfModuleProp) {
     EXPECT_TRUE(status_description(out, sizeof out, "stopped", "Base."));
     EXPECT_STREQ(out, "Status: stopped | Base.");
     EXPECT_FALSE(status_description(out, 10, "stopped", "Base."));
+}
+
+// The status as dumpsys thermalservice prints it. Sample rows follow Temperature.toString() in
+// the platform's own source (the later format) and the Android 10 row format quoted in the
+// knobs reference; type 3 is the thermal HAL's SKIN.
+TEST(Thermal, StatusFromEitherDumpFormat) {
+    const struct {
+        const char* dump;
+        int level;
+    } cases[] = {
+        {"IsStatusOverride: false\nThermal Status: 2\nCached temperatures:\n", THERMAL_MODERATE},
+        {"Thermal Status: 0\n\tTemperature{mValue=48.0, mType=3, mName=skin, mStatus=3}\n",
+         THERMAL_NONE},
+        {"Cached temperatures:\n\tTemperature{mValue=45.1, mType=0, mName=cpu0, mStatus=4}\n"
+         "\tTemperature{mValue=41.0, mType=3, mName=skin-therm, mStatus=1}\n"
+         "\tTemperature{mValue=44.0, mType=3, mName=virtual-skin, mStatus=2}\n",
+         THERMAL_MODERATE},
+        {"Current temperatures from HAL:\n\tName: skin, Type: 3, Status: 3, Value: 46.0\n"
+         "\tName: cpu, Type: 0, Status: 5, Value: 90.0\n",
+         THERMAL_SEVERE},
+        {"Can't find service: thermalservice\n", THERMAL_UNKNOWN},
+        {"", THERMAL_UNKNOWN},
+        {"Thermal Status: 9\n", THERMAL_UNKNOWN},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parse_thermal_dump(c.dump), c.level) << c.dump;
+    EXPECT_EQ(level_from_battery(380), THERMAL_NONE);
+    EXPECT_EQ(level_from_battery(425), THERMAL_MODERATE);
+    EXPECT_EQ(level_from_battery(460), THERMAL_SEVERE);
+}
+
+// Taken back at MODERATE or when the vendor throttles; re-armed only after a minute at LIGHT
+// or better, at most once in five minutes; never again after SEVERE.
+TEST(Thermal, BackOffAndItsHysteresis) {
+    struct step {
+        long long at_s;
+        int level;
+        int cooling;
+        backoff_action action;
+    };
+    const struct {
+        const char* name;
+        std::vector<step> steps;
+    } cases[] = {
+        {"moderate, then cool for a minute",
+         {{0, 1, 0, BACKOFF_NOTHING},
+          {5, 2, 0, BACKOFF_TAKE_BACK},
+          {10, 1, 0, BACKOFF_NOTHING},
+          {65, 1, 0, BACKOFF_NOTHING},
+          {70, 0, 0, BACKOFF_REARM}}},
+        {"the vendor throttles at LIGHT",
+         {{0, 1, 1, BACKOFF_TAKE_BACK}, {30, 1, 1, BACKOFF_NOTHING}, {35, 1, 0, BACKOFF_NOTHING}}},
+        {"a second re-arm waits out five minutes",
+         {{0, 2, 0, BACKOFF_TAKE_BACK},
+          {5, 0, 0, BACKOFF_NOTHING},
+          {65, 0, 0, BACKOFF_REARM},
+          {70, 2, 0, BACKOFF_TAKE_BACK},
+          {75, 0, 0, BACKOFF_NOTHING},
+          {140, 0, 0, BACKOFF_NOTHING},
+          {360, 0, 0, BACKOFF_NOTHING},
+          {365, 0, 0, BACKOFF_REARM}}},
+        {"severe keeps it off for the session",
+         {{0, 3, 0, BACKOFF_TAKE_BACK}, {5, 0, 0, BACKOFF_NOTHING}, {600, 0, 0, BACKOFF_NOTHING}}},
+        {"an unknown level neither backs off nor re-arms",
+         {{0, -1, 0, BACKOFF_NOTHING},
+          {5, 2, 0, BACKOFF_TAKE_BACK},
+          {100, -1, 0, BACKOFF_NOTHING}}},
+    };
+    for (const auto& c : cases) {
+        backoff_state state{};
+        for (const auto& s : c.steps)
+            EXPECT_EQ(backoff_step(&state, s.at_s * 1000, s.level, s.cooling), s.action)
+                << c.name << " at " << s.at_s << " s";
+    }
+    // A feed that flaps between MODERATE and NONE every 5 s for 10 minutes: never more than
+    // the hysteresis allows.
+    backoff_state flapping{};
+    int rearms = 0;
+    for (long long t = 0; t <= 600; t += 5)
+        rearms += backoff_step(&flapping, t * 1000, t / 5 % 2 ? THERMAL_NONE : THERMAL_MODERATE,
+                               0) == BACKOFF_REARM;
+    EXPECT_LE(rearms, 2);
+}
+
+// Each rule of the knob table, as a preset computes a value from what the node holds.
+TEST(Knobs, ValueRules) {
+    const auto find = [](const char* name) -> const knob& {
+        for (int i = 0; i < KNOB_COUNT; ++i)
+            if (std::string(KNOBS[i].name) == name) return KNOBS[i];
+        return KNOBS[0];
+    };
+    const struct {
+        const char* knob;
+        rule_input in;
+        const char* value;  // nullptr: no change
+    } cases[] = {
+        {"top-app uclamp.min", {"0.00", {}, 0, 0}, "15"},
+        {"top-app uclamp.min", {"20.00", {}, 0, 0}, nullptr},  // the platform asks for more
+        {"top-app uclamp.min", {"max", {}, 0, 0}, nullptr},
+        {"top-app schedtune.boost", {"10", {}, 0, 0}, "20"},
+        {"up_rate_limit_us", {"1000", {}, 0, 0}, "500"},
+        {"up_rate_limit_us", {"0", {}, 0, 0}, nullptr},
+        {"down_rate_limit_us", {"20000", {}, 0, 0}, "3000"},
+        {"big-cluster floor",
+         {"300000", "300000 576000 1017600 1785600", 1785600, 1785600},
+         "1017600"},
+        // Throttled: the maximum is below the floor, so min never passes max.
+        {"big-cluster floor",
+         {"300000", "300000 576000 1017600 1785600", 1785600, 576000},
+         nullptr},
+        {"big-cluster floor",
+         {"1017600", "300000 576000 1017600 1785600", 1785600, 1785600},
+         nullptr},
+        {"GPU floor",
+         {"200000000", "600000000 450000000 200000000", 600000000, 600000000},
+         "450000000"},
+        {"GPU floor",
+         {"500000000", "600000000 450000000 200000000", 600000000, 600000000},
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        char out[32] = "";
+        const int changed = knob_value(find(c.knob), c.in, out, sizeof out);
+        EXPECT_EQ(changed, c.value != nullptr) << c.knob << " " << c.in.current;
+        if (c.value) EXPECT_STREQ(out, c.value) << c.knob;
+    }
+    EXPECT_TRUE(same_value("15", "15.00"));
+    EXPECT_FALSE(same_value("15", "15.01"));
+    EXPECT_FALSE(same_value("max", "100"));
+}
+
+// Only a file some knob may write is ever written back from a state line.
+TEST(Knobs, PathsAKnobMayWrite) {
+    const struct {
+        const char* path;
+        bool allowed;
+    } cases[] = {
+        {"/dev/cpuctl/top-app/cpu.uclamp.min", true},
+        {"/dev/cpuctl/top-app/cpu.uclamp.max", false},
+        {"/dev/stune/top-app/schedtune.boost", true},
+        {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", true},
+        {"/sys/devices/system/cpu/cpu4/cpufreq/scaling_min_freq", true},
+        {"/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", false},
+        {"/sys/devices/system/cpu/cpufreq/policy4/schedutil/up_rate_limit_us", true},
+        {"/sys/devices/system/cpu/cpufreq/interactive/timer_rate", true},
+        {"/sys/devices/system/cpu/cpufreq/policy4/rate_limit_us", false},
+        {"/sys/devices/system/cpu/cpufreq/policy4/../../../../../etc/up_rate_limit_us", false},
+        {"/sys/class/kgsl/kgsl-3d0/devfreq/min_freq", true},
+        {"/sys/class/devfreq/13000000.mali/min_freq", true},
+        {"/sys/class/devfreq/soc:qcom,cpubw/min_freq", false},
+        {"/etc/passwd", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(knob_path_allowed(c.path), c.allowed) << c.path;
+}
+
+TEST(Presets, WhichPresetAGameGets) {
+    const std::string_view list = "# mine\ncom.a.game max\r\n* battery\ncom.b.game turbo\n";
+    int own = 0;
+    EXPECT_EQ(preset_for(list, "com.a.game", &own), PRESET_MAX);
+    EXPECT_EQ(own, 1);
+    EXPECT_EQ(preset_for(list, "com.b.game", &own), PRESET_BATTERY);  // no such preset: default
+    EXPECT_EQ(own, 0);
+    EXPECT_EQ(preset_for(list, ""), PRESET_BATTERY);
+    EXPECT_EQ(preset_for("", "com.a.game"), PRESET_SUSTAINED);
 }
 
 }  // namespace

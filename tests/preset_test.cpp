@@ -439,4 +439,61 @@ TEST_F(PresetTest, ARunStartedBeforeTheSupervisorReadTheChangeLineGetsThatGamesP
               0u);
 }
 
+// The thermal back-off with the real supervisor and a stand-in dumpsys: the boost goes within
+// one poll at MODERATE while the launch stays in force, a balanced launched during the back-off
+// is never undone, and a later game's boost comes back once it has been cool for a minute (a
+// second is 20 ms in the test build).
+TEST_F(PresetTest, TheSupervisorBacksOffAtModerateAndNeverUndoesALaterLaunch) {
+    use(kernel_5_10());
+    write_file(mod("presets.txt"), "* sustained\n");
+    const std::string bin = root_ + "/bin";
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/dumpsys",
+               "#!/bin/sh\n[ \"$1\" = thermalservice ] && cat '" + root_ + "/thermal'\n");
+    chmod((bin + "/dumpsys").c_str(), 0755);
+    setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+    write_file(root_ + "/thermal", "Thermal Status: 0\n");
+    const std::string before = tree();
+    const pid_t supervisor = start_ctl({"supervise"}, root_ + "/supervisor-output");
+    ASSERT_TRUE(ctl::eventually([&] { return ctl::exists(mod("tessivar.daemon.pid")); }));
+    const std::string uclamp = dev("/dev/cpuctl/top-app/cpu.uclamp.min");
+    const auto state = [&] { return read_file(mod("current_profile")); };
+
+    for (const bool later_balanced : {true, false}) {
+        SCOPED_TRACE(later_balanced ? "balanced during the back-off" : "cool again");
+        write_file(root_ + "/thermal", "Thermal Status: 0\n");
+        const size_t log_from = read_file(mod("tessivar.log")).size();
+        ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+        ASSERT_EQ(read_file(uclamp), "15\n");
+        write_file(root_ + "/thermal", "Thermal Status: 2\n");
+        ASSERT_TRUE(ctl::eventually([&] {
+            return read_file(mod("tessivar.log"))
+                       .find("performance: backed off (thermal MODERATE): restored 3 setting(s)",
+                             log_from) != std::string::npos;
+        })) << read_file(mod("tessivar.log"));
+        EXPECT_EQ(tree(), before);
+        EXPECT_EQ(profile_in_force(), "performance\n");
+        EXPECT_NE(state().find("\nX MODERATE "), std::string::npos) << state();
+        EXPECT_NE(ctl({"status"}).out.find("Back-off: thermal MODERATE since "), std::string::npos);
+        write_file(root_ + "/thermal", "Thermal Status: 0\n");
+        if (later_balanced) {
+            ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+            poll(nullptr, 0, 2500);  // two minutes in the supervisor's seconds
+            EXPECT_EQ(tree(), before) << "the balanced launched later was undone";
+            EXPECT_EQ(profile_in_force(), "balanced\n");
+        } else {
+            EXPECT_TRUE(ctl::eventually([&] {
+                return read_file(mod("tessivar.log"))
+                           .find("performance: re-armed after the thermal back-off\n", log_from) !=
+                       std::string::npos;
+            })) << read_file(mod("tessivar.log"));
+            EXPECT_EQ(read_file(uclamp), "15\n");
+            EXPECT_EQ(state().find("\nX "), std::string::npos);
+        }
+    }
+    kill(supervisor, SIGTERM);
+    waitpid(supervisor, nullptr, 0);
+    EXPECT_EQ(tree(), before);
+}
+
 }  // namespace

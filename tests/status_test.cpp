@@ -25,6 +25,7 @@ TEST_F(StatusTest, PlainFormSaysWhatTheActionButtonShows) {
     EXPECT_EQ(ctl({"status"}).out,
               "Tessivar: not running\n"
               "Profile in force: performance\n"
+              "Preset in force: max\n"
               "Boosted: policy0 policy4 kgsl-3d0\n"
               "Device's own settings held for restore: yes\n"
               "Module: on\n"
