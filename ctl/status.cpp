@@ -17,8 +17,11 @@
 #include "game_list_edit.h"
 #include "games.h"
 #include "json_text.h"
+#include "knobs.h"
 #include "locks.h"
 #include "nodes.h"
+#include "presets.h"
+#include "presets_file.h"
 #include "processes.h"
 #include "snapshot.h"
 #include "text_view.h"
@@ -358,6 +361,24 @@ void print_json() {
         printf(",\"fixable\":%s}", (problem.problems & PROBLEM_INVALID) ? "false" : "true");
     }
     printf("]");
+    // The presets chosen: the default, and each game's own.
+    json_key("presets");
+    std::string_view presets;
+    const char* presets_error = nullptr;
+    if (!load_presets(&presets, &presets_error)) presets = {};
+    printf("{\"default\":\"%s\",\"games\":[", preset_name(preset_for(presets, {})));
+    std::string_view preset_line;
+    std::string_view who;
+    std::string_view name;
+    for (int n = 0; next_list_line(&presets, &preset_line);) {
+        if (!parse_preset_line(preset_line, &who, &name) || who == "*") continue;
+        printf("%s[", n++ ? "," : "");
+        write_json_string(stdout, who);
+        printf(",");
+        write_json_string(stdout, name);
+        printf("]");
+    }
+    printf("]}");
     json_key("changes");
     print_json_strings(facts.changes, facts.change_count);
     json_key("log");

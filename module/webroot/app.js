@@ -84,6 +84,9 @@ function appsFromBridge() {
   return names.map((name) => ({ name, label: labels.get(name) || name }));
 }
 
+const PRESET_CHOICES = [['', 'default'], ['sustained', 'sustained'], ['max', 'max: hot; for short sessions'], ['battery', 'battery']];
+let gamePresets = new Map();  // package -> its own preset
+
 // "2 -> 1. Screen: 1, Focus: 'com.example.game'", as the daemon reports a change of mode.
 const CHANGE = /^(\d) -> (\d)\. Screen: (-?\d), Focus: '(.*)'$/;
 const MODES = { 0: 'none', 1: 'performance', 2: 'balanced' };
@@ -103,6 +106,17 @@ function renderStatus() {
   $('profile').textContent = visible((s.profile === 'none' ? 'none yet' : s.profile) +
     (pending.length ? `; restore pending: ${pending.join(', ')}` : ''));
   $('boosted').textContent = s.boosted.length ? visible(s.boosted.join(', ')) : 'nothing';
+  const p = s.preset;
+  $('preset').textContent = p
+    ? visible(`${p.name}${p.game ? ` for ${p.game}` : ''}${p.changed.length ? ` (changed: ${p.changed.join(', ')})` : ''}`)
+    : 'none (no game in front)';
+  const b = s.backoff;
+  $('thermal').textContent = b
+    ? visible(`backed off: thermal ${b.level} since ${new Date(b.since * 1000).toTimeString().slice(0, 5)}`)
+    : 'no back-off';
+  const presets = s.presets || { default: 'sustained', games: [] };
+  gamePresets = new Map(presets.games);
+  if (!queued.has('default')) $('default-preset').value = presets.default;
   $('switch').textContent = s.toBeRemoved ? 'to be removed at the next reboot'
     : s.switchedOff ? 'switched off in the root manager' : 'on';
   const changes = s.changes.map((c) => {
@@ -163,6 +177,17 @@ function makeRow(app) {
   const label = el('label');
   label.append(box, names);
   li.append(label);
+  // A listed game's preset: its own, or the default.
+  const select = el('select');
+  select.setAttribute('aria-label', `Preset for ${visible(app.label)} (${app.name})`);
+  for (const [value, text] of PRESET_CHOICES) {
+    const option = el('option', text);
+    option.value = value;
+    select.append(option);
+  }
+  select.addEventListener('change', () => change(select.value ? 'preset' : 'unpreset', app.name, select, select.value));
+  row.select = select;
+  li.append(select);
   return row;
 }
 
@@ -220,6 +245,9 @@ function renderApps() {
       if (!queued.has(row.app.name)) row.box.checked = listed.has(row.app.name);
       row.box.disabled = !status;
       row.box.title = status ? '' : 'The game list cannot be read or changed now';
+      row.select.hidden = !listed.has(row.app.name);
+      row.select.disabled = !status;
+      if (!queued.has(row.app.name)) row.select.value = gamePresets.get(row.app.name) || '';
       row.li.dataset.search = `${row.app.label}\n${row.app.name}`.toLowerCase();
     } else {
       row.li.dataset.search = row.app.name.toLowerCase();
@@ -271,13 +299,22 @@ async function refresh() {
 let queue = Promise.resolve();
 const queued = new Map();  // package -> taps not yet done
 let busy = 0;
-function change(action, name, control) {
-  if (!validPackage(name) || (action !== 'add' && action !== 'remove')) return;
+const COMMANDS = {
+  add: (name) => `games add ${quote(name)}`,
+  remove: (name) => `games remove ${quote(name)}`,
+  preset: (name, preset) => `preset set ${quote(name)} ${preset}`,
+  unpreset: (name) => `preset clear ${quote(name)}`,
+  default: (name, preset) => `preset set default ${preset}`,
+};
+const PRESETS = new Set(['sustained', 'max', 'battery']);
+function change(action, name, control, preset) {
+  if (!COMMANDS[action] || (action !== 'default' && !validPackage(name))) return;
+  if ((action === 'preset' || action === 'default') && !PRESETS.has(preset)) return;
   busy++;
   queued.set(name, (queued.get(name) || 0) + 1);
   control.setAttribute('aria-busy', 'true');
   queue = queue.then(async () => {
-    const r = await ctl(`games ${action} ${quote(name)}`);
+    const r = await ctl(COMMANDS[action](name, preset));
     const left = queued.get(name) - 1;
     if (left) queued.set(name, left); else queued.delete(name);
     if (!left) control.removeAttribute('aria-busy');
@@ -310,6 +347,7 @@ async function start() {
   CTL = quote(`${moduleDir()}/tessivarctl`);
   $('search').addEventListener('input', filter);
   $('fix').addEventListener('click', fix);
+  $('default-preset').addEventListener('change', (event) => change('default', 'default', event.target, event.target.value));
   const started = performance.now();
   if (bridgeHas('listPackages')) {
     try {

@@ -223,6 +223,35 @@ test('taps while a change is in flight are queued, in order, and the switches ma
   await page.close();
 });
 
+test('presets: a listed game\'s own, the default, and what is in force with its back-off', async () => {
+  const apps = sandbox({
+    list: 'com.listed.game\n',
+    apps: [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.a.app', label: 'A' }],
+  });
+  const since = Math.floor(new Date(2026, 0, 1, 14, 2).getTime() / 1000);
+  fs.writeFileSync(path.join(moddir, 'current_profile'), `performance\nboot-1 5\nP sustained com.listed.game\nX MODERATE ${since}\n`);
+  const { page, record } = await openPage({ apps });
+  assert.equal(await page.$eval('#preset', (e) => e.textContent), 'sustained for com.listed.game');
+  assert.equal(await page.$eval('#thermal', (e) => e.textContent), 'backed off: thermal MODERATE since 14:02');
+  // Only a listed game has a preset to choose.
+  const selects = await page.$$eval('#apps select', (s) => s.map((x) => `${x.getAttribute('aria-label')} ${x.hidden}`));
+  assert.deepEqual(selects.sort(), ['Preset for A (com.a.app) true', 'Preset for Listed (com.listed.game) false']);
+  await page.select('select[aria-label="Preset for Listed (com.listed.game)"]', 'max');
+  for (let i = 0; i < 400 && !fs.existsSync(path.join(moddir, 'presets.txt')); i++) await new Promise((r) => setTimeout(r, 25));
+  await page.waitForFunction(() => !document.querySelector('[aria-busy]'));
+  await page.select('#default-preset', 'battery');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'default: battery');
+  assert.equal(fs.readFileSync(path.join(moddir, 'presets.txt'), 'latin1'), 'com.listed.game max\n* battery\n');
+  assert.equal(await page.$eval('select[aria-label="Preset for Listed (com.listed.game)"]', (s) => s.value), 'max');
+  await page.select('select[aria-label="Preset for Listed (com.listed.game)"]', '');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'com.listed.game: battery (the default)');
+  assert.equal(fs.readFileSync(path.join(moddir, 'presets.txt'), 'latin1'), '* battery\n');
+  assert.ok(record.commands.every((c) => /^'[^']*\/tessivarctl' (status --json( --packages)?|preset (set '[A-Za-z0-9_.]+' (sustained|max|battery)|set default (sustained|max|battery)|clear '[A-Za-z0-9_.]+'))$/.test(c)),
+    record.commands.join(' | '));
+  assertClean(record);
+  await page.close();
+});
+
 test('a control program that does not answer: status unknown, the apps still listed, switches off', async () => {
   const apps = sandbox({ list: 'com.listed.game\n', apps: [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.a.app', label: 'A' }] });
   fs.unlinkSync(path.join(moddir, 'tessivarctl'));
