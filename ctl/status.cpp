@@ -23,6 +23,7 @@
 #include "presets.h"
 #include "presets_file.h"
 #include "processes.h"
+#include "sessions.h"
 #include "snapshot.h"
 #include "text_view.h"
 #include "visible_text.h"
@@ -30,6 +31,7 @@
 namespace {
 
 constexpr int MAX_CHANGES = 3;
+constexpr int STATUS_SESSIONS = 30;  // the page's list and comparison need them all
 constexpr int TAIL_LINES = 20;
 constexpr size_t LOG_READ = 600 * 1024;  // more than the log's bound
 char log_text[LOG_READ];
@@ -379,6 +381,8 @@ void print_json() {
         printf("]");
     }
     printf("]}");
+    json_key("sessions");
+    print_sessions_json(STATUS_SESSIONS);
     json_key("changes");
     print_json_strings(facts.changes, facts.change_count);
     json_key("log");

@@ -25,6 +25,7 @@
 #include "manager_status.h"
 #include "processes.h"
 #include "profile.h"
+#include "session_recorder.h"
 #include "snapshot.h"
 #include "thermal.h"
 #include "thermal_source.h"
@@ -149,10 +150,27 @@ void state_changed(const char* boot) {
     if (!ok || state.profile != "performance") {
         s.session_ticks = 0;
         s.thermal_at = 0;
+        session_end(now_ms());
         return;
     }
     if (state.stamp.start_ticks == s.session_ticks) return;  // the same game, backed off or not
     s.session_ticks = state.stamp.start_ticks;
+    // The preset and game the launch applied, from its P line.
+    char preset[16] = "-";
+    char game[128] = "-";
+    std::string_view rest = state.held;
+    snapshot_line line;
+    while (next_snapshot_line(&rest, &line))
+        if (line.kind == 'P') {
+            const size_t space = line.value.find(' ');
+            if (space != std::string_view::npos && space < sizeof preset &&
+                line.value.size() - space - 1 < sizeof game) {
+                snprintf(preset, sizeof preset, "%.*s", static_cast<int>(space), line.value.data());
+                snprintf(game, sizeof game, "%.*s", static_cast<int>(line.value.size() - space - 1),
+                         line.value.data() + space + 1);
+            }
+        }
+    session_begin(game, preset, now_ms());
     s.backoff = backoff_state{};
     s.thermal = thermal_begin(now_ms());
     s.thermal_at = after_seconds(THERMAL_POLL_SECONDS);
@@ -177,6 +195,7 @@ void thermal_tick() {
     // The hysteresis in the supervisor's seconds (test builds shorten them).
     const long long seconds_ms = now_ms() * 1000 / second_ms();
     const backoff_action action = backoff_step(&s.backoff, seconds_ms, level, cooling);
+    session_sample(now_ms(), level, cooling);
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     if (action == BACKOFF_TAKE_BACK) {
@@ -206,6 +225,7 @@ void start_daemon() {
 }
 
 [[noreturn]] void stop(const char* why) {
+    session_end(now_ms());
     if (s.daemon > 0) {
         kill(s.daemon, SIGTERM);
         wait_for(s.daemon);
@@ -370,6 +390,7 @@ int supervise() {
         stop("the module is to be removed; balanced profile restored, supervisor stopped");
     // From a known state: a supervisor killed before may have left a game boosted, and an
     // earlier stop in this boot is over.
+    sessions_recover();  // a session a kill or a reboot cut short keeps what it had
     restore("--start");
     state_changed(boot);
     show_in_manager(module_file_exists("disable") ? "switched off" : "balanced");

@@ -7,6 +7,7 @@
 #include "games.h"
 #include "presets.h"
 #include "profile.h"
+#include "sessions.h"
 #include "status.h"
 #include "supervisor.h"
 
@@ -19,6 +20,7 @@ int usage() {
             "       tessivarctl stop\n"
             "       tessivarctl games list | add PKG... | remove PKG... | check | fix\n"
             "       tessivarctl preset list | set PKG|default sustained|max|battery | clear PKG\n"
+            "       tessivarctl sessions [--json] | sessions show START\n"
             "       tessivarctl status [--json [--packages]]\n");
     return 2;
 }
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "stop") == 0 && argc == 2) return stop_supervisor();
     if (strcmp(command, "games") == 0) return run_games(argc - 2, argv + 2);
     if (strcmp(command, "preset") == 0) return run_presets(argc - 2, argv + 2);
+    if (strcmp(command, "sessions") == 0) return run_sessions(argc - 2, argv + 2);
     if (strcmp(command, "status") == 0 && argc == 2) return run_status(0, 0);
     if (strcmp(command, "status") == 0 && argc >= 3 && argc <= 4 &&
         strcmp(argv[2], "--json") == 0 && (argc == 3 || strcmp(argv[3], "--packages") == 0))

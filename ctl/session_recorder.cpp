@@ -1,0 +1,280 @@
+#include "session_recorder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "ctl_config.h"
+#include "files.h"
+#include "nodes.h"
+#include "processes.h"
+#include "session_record.h"
+#include "session_store.h"
+#include "text_view.h"
+#include "timestats.h"
+
+namespace {
+
+constexpr char BATTERY[] = "/sys/class/power_supply/battery";
+constexpr char KGSL[] = "/sys/class/kgsl/kgsl-3d0";
+
+struct recording {
+    int active;
+    long long start;        // seconds since the epoch
+    long long started_ms;   // on the supervisor's clock
+    long long index;        // samples taken, kept or not
+    char game[128];
+    char preset[16];
+    int fd;                 // the session's file, appended to
+    node_list nodes;
+    int clusters;
+    int cluster_node[MAX_CLUSTERS];
+    char last_times[MAX_CLUSTERS][4096];  // each cluster's time_in_state at the last sample
+    int have_times[MAX_CLUSTERS];
+    frame_counts frames_start;
+};
+recording r;
+char dump[512 * 1024];
+char text[4096];
+sample rows[8192];
+
+long long read_number_at(const char* device, int* ok) {
+    char path[PATH_SIZE];
+    char value[64];
+    *ok = device_path(path, sizeof path, device) && read_value(path, value, sizeof value);
+    return *ok ? atoll(value) : 0;
+}
+
+long long number_or(const char* device, long long fallback) {
+    int ok = 0;
+    const long long v = read_number_at(device, &ok);
+    return ok ? v : fallback;
+}
+
+// SurfaceFlinger's frame statistics now, for the game; enabled when they are off (never
+// cleared: others may read them too). 0 when the phone has none.
+int read_frames(frame_counts* out) {
+    const char* argv[] = {"dumpsys", "SurfaceFlinger", "--timestats", "-dump", "-enable", nullptr};
+    const int status = run_capture(argv, dump, sizeof dump);
+    if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+    parse_timestats(dump, r.game, out);
+    return 1;
+}
+
+// <dir>/<leaf> into a PATH_SIZE buffer; 0 (and an empty path) when it does not fit.
+int join(char* out, const char* dir, const char* leaf) {
+    const int n = snprintf(out, PATH_SIZE, "%s/%s", dir, leaf);
+    if (n > 0 && n < static_cast<int>(PATH_SIZE)) return 1;
+    out[0] = '\0';
+    return 0;
+}
+
+void cluster_file(char* out, int cluster, const char* leaf) {
+    join(out, r.nodes.nodes[r.cluster_node[cluster]].dir, leaf);
+}
+
+// The frames of the session that just ended: found, or why not.
+int frames_of_session(frame_counts* frames) {
+    frame_counts end;
+    if (!read_frames(&end) || end.layers == 0) return 0;
+    *frames = frames_between(r.frames_start, end);
+    return 1;
+}
+
+// Summarizes a session's file into an index line.
+int summarize_file(const char* path, long long start, const char* game, const char* preset,
+                   const frame_counts* frames) {
+    const int fd = open_regular(path, O_RDONLY);
+    if (fd < 0) return 0;
+    static char content[2 * 1024 * 1024];
+    ssize_t len = 0;
+    for (ssize_t got; len < static_cast<ssize_t>(sizeof content) &&
+                      (got = read(fd, content + len, sizeof content - static_cast<size_t>(len))) > 0;)
+        len += got;
+    close(fd);
+    std::string_view rest(content, len > 0 ? static_cast<size_t>(len) : 0);
+    int count = 0;
+    while (!rest.empty() && count < static_cast<int>(sizeof rows / sizeof rows[0])) {
+        const size_t nl = rest.find('\n');
+        const std::string_view line = sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
+        rest.remove_prefix(line.size());
+        if (parse_sample(line, &rows[count])) ++count;
+    }
+    session_line summary{};
+    summary.start = start;
+    snprintf(summary.game, sizeof summary.game, "%s", game);
+    snprintf(summary.preset, sizeof summary.preset, "%s", preset);
+    summarize(rows, count, &summary.summary);
+    if (frames) {
+        summary.frames_known = 1;
+        summary.frames = frames->total;
+        summary.dropped = frames->dropped;
+        summary.fps_x100 = static_cast<int>(average_fps(*frames) * 100);
+        summary.low_fps_x100 = static_cast<int>(low_fps(*frames) * 100);
+    }
+    char line[1024];
+    return format_session_line(summary, line, sizeof line) && add_session_summary(line);
+}
+
+}  // namespace
+
+int session_active() {
+    return r.active;
+}
+
+void session_begin(const char* game, const char* preset, long long now_ms) {
+    if (r.active) session_end(now_ms);
+    r = recording{};
+    r.fd = -1;
+    r.active = 1;
+    r.start = static_cast<long long>(time(nullptr));
+    r.started_ms = now_ms;
+    snprintf(r.game, sizeof r.game, "%s", game && game[0] ? game : "-");
+    snprintf(r.preset, sizeof r.preset, "%s", preset && preset[0] ? preset : "-");
+    find_governor_nodes(&r.nodes);
+    for (int i = 0; i < r.nodes.count && r.clusters < MAX_CLUSTERS; ++i)
+        if (r.nodes.nodes[i].cpu_policy) r.cluster_node[r.clusters++] = i;
+    char name[200];
+    char path[PATH_SIZE];
+    if (session_file_name(name, sizeof name, r.start, r.game) &&
+        sessions_path(path, sizeof path, name)) {
+        r.fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+        char header[256];
+        const int n = snprintf(header, sizeof header, "# session %lld %s %s\n", r.start, r.game,
+                               r.preset);
+        if (r.fd >= 0 && n > 0) write_all(r.fd, std::string_view(header, static_cast<size_t>(n)));
+    }
+    if (!read_frames(&r.frames_start)) r.frames_start = frame_counts{};
+    session_sample(now_ms, -1, 0);
+}
+
+void session_sample(long long now_ms, int level, int cooling) {
+    if (!r.active) return;
+    sample s{};
+    s.t_ms = now_ms - r.started_ms;
+    s.level = level;
+    s.cooling = cooling;
+    char device[PATH_SIZE];
+    char status[32] = "";
+    snprintf(device, sizeof device, "%s/status", BATTERY);
+    char path[PATH_SIZE];
+    s.charging = device_path(path, sizeof path, device) && read_value(path, status, sizeof status)
+                     ? charging_status(status)
+                     : -1;
+    int ok_current = 0;
+    int ok_voltage = 0;
+    snprintf(device, sizeof device, "%s/current_now", BATTERY);
+    const long long current = read_number_at(device, &ok_current);
+    snprintf(device, sizeof device, "%s/voltage_now", BATTERY);
+    const long long voltage = read_number_at(device, &ok_voltage);
+    s.power_mw = ok_current && ok_voltage ? battery_power_mw(current, voltage) : -1;
+    snprintf(device, sizeof device, "%s/temp", BATTERY);
+    s.temp_dc = static_cast<int>(number_or(device, -10000));
+    snprintf(device, sizeof device, "%s/capacity", BATTERY);
+    s.capacity = static_cast<int>(number_or(device, -1));
+    // The GPU: Adreno's busy counter ("busy total" of its last window), and its frequency.
+    s.gpu_busy = -1;
+    s.gpu_khz = -1;
+    snprintf(device, sizeof device, "%s/gpubusy", KGSL);
+    if (device_path(path, sizeof path, device) && read_value(path, text, sizeof text)) {
+        const long long busy = atoll(text);
+        const char* space = strrchr(text, ' ');
+        const long long total = space ? atoll(space + 1) : 0;
+        if (total > 0) s.gpu_busy = static_cast<int>(busy * 1000 / total);
+    }
+    for (int i = 0; i < r.nodes.count; ++i) {
+        if (r.nodes.nodes[i].cpu_policy) continue;
+        const long long hz = join(device, r.nodes.nodes[i].dir, "cur_freq") ? number_or(device, -1) : -1;
+        if (hz > 0) s.gpu_khz = hz / 1000;
+        break;
+    }
+    s.clusters = r.clusters;
+    for (int c = 0; c < r.clusters; ++c) {
+        cluster_file(device, c, "scaling_cur_freq");
+        s.cur_khz[c] = number_or(device, -1);
+        cluster_file(device, c, "scaling_max_freq");
+        s.max_khz[c] = number_or(device, -1);
+        s.top[c] = -1;
+        cluster_file(device, c, "stats/time_in_state");
+        // An offline cluster has no file: no share, and no spike when it returns.
+        const ssize_t n = device_path(path, sizeof path, device)
+                              ? read_small_file(path, text, sizeof text - 1)
+                              : -1;
+        if (n > 0) {
+            const std::string_view now(text, static_cast<size_t>(n));
+            if (r.have_times[c]) s.top[c] = top_fifth_share(r.last_times[c], now);
+            memcpy(r.last_times[c], text, static_cast<size_t>(n));
+            r.last_times[c][n] = '\0';
+            r.have_times[c] = 1;
+        } else {
+            r.have_times[c] = 0;
+        }
+    }
+    const long long index = r.index++;
+    if (r.fd < 0 || !keep_sample(s.t_ms, index)) return;
+    char row[512];
+    const int len = format_sample(s, row, sizeof row);
+    if (len > 0) write_all(r.fd, std::string_view(row, static_cast<size_t>(len)));
+}
+
+void session_end(long long now_ms) {
+    if (!r.active) return;
+    session_sample(now_ms, -1, 0);
+    r.active = 0;
+    if (r.fd >= 0) {
+        fsync(r.fd);  // the rows outlive the boot
+        close(r.fd);
+        r.fd = -1;
+    }
+    frame_counts frames;
+    const int known = frames_of_session(&frames);
+    char name[200];
+    char path[PATH_SIZE];
+    if (session_file_name(name, sizeof name, r.start, r.game) &&
+        sessions_path(path, sizeof path, name))
+        summarize_file(path, r.start, r.game, r.preset, known ? &frames : nullptr);
+}
+
+void sessions_recover() {
+    const std::string_view index = read_session_index();
+    char path[PATH_SIZE];
+    if (!sessions_path(path, sizeof path, "index")) return;
+    char* slash = strrchr(path, '/');
+    *slash = '\0';
+    DIR* d = opendir(path);
+    if (!d) return;
+    static char cut[MAX_SESSIONS * 4][160];
+    int count = 0;
+    while (dirent* e = readdir(d)) {
+        const size_t len = strlen(e->d_name);
+        if (len < 5 || strcmp(e->d_name + len - 4, ".tsv") != 0 || len >= sizeof cut[0] ||
+            count == MAX_SESSIONS * 4)
+            continue;
+        char needle[64];
+        snprintf(needle, sizeof needle, "start=%lld ", atoll(e->d_name));
+        if (index.find(needle) != std::string_view::npos) continue;  // summarized already
+        memcpy(cut[count++], e->d_name, len + 1);
+    }
+    closedir(d);
+    for (int i = 0; i < count; ++i) {
+        char file[PATH_SIZE];
+        char header[256];
+        if (!join(file, path, cut[i])) continue;
+        const int fd = open_regular(file, O_RDONLY);
+        if (fd < 0) continue;
+        const ssize_t n = read(fd, header, sizeof header - 1);
+        close(fd);
+        header[n > 0 ? n : 0] = '\0';
+        long long start = 0;
+        char game[128] = "-";
+        char preset[16] = "-";
+        if (sscanf(header, "# session %lld %127s %15s", &start, game, preset) < 1) continue;
+        summarize_file(file, start, game, preset, nullptr);
+    }
+}

@@ -1,0 +1,142 @@
+#include "sessions.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "files.h"
+#include "json_text.h"
+#include "session_record.h"
+#include "session_store.h"
+#include "text_view.h"
+
+namespace {
+
+char rows_text[2 * 1024 * 1024];
+
+void print_numbers(const long long* values, int count) {
+    printf("[");
+    for (int i = 0; i < count; ++i)
+        printf("%s%lld", i ? "," : "", values[i]);
+    printf("]");
+}
+
+void print_summary_json(const session_line& l) {
+    const session_summary& s = l.summary;
+    printf("{\"start\":%lld,\"game\":", l.start);
+    write_json_string(stdout, l.game);
+    printf(",\"preset\":");
+    write_json_string(stdout, l.preset);
+    printf(",\"durationS\":%lld,\"energyMwh\":%.1f,\"dischargingS\":%lld,\"meanMw\":%lld,"
+           "\"peakTempC\":%.1f,\"meanTempC\":%.1f,\"levelS\":",
+           s.duration_s, s.energy_mwh_x10 / 10.0, s.discharging_s, s.mean_mw,
+           s.peak_temp_dc / 10.0, s.mean_temp_dc / 10.0);
+    print_numbers(s.level_s, THERMAL_LEVELS);
+    long long top[MAX_CLUSTERS];
+    for (int i = 0; i < s.clusters; ++i)
+        top[i] = s.top[i];
+    printf(",\"firstModerateS\":%lld,\"topPermille\":", s.first_moderate_s);
+    print_numbers(top, s.clusters);
+    printf(",\"samples\":%d,\"throttledSamples\":%d,\"frames\":", s.samples, s.throttled_samples);
+    if (l.frames_known) {
+        printf("{\"total\":%lld,\"dropped\":%lld,\"fps\":%.2f,\"lowFps\":%.2f}", l.frames,
+               l.dropped, l.fps_x100 / 100.0, l.low_fps_x100 / 100.0);
+    } else {
+        printf("null");
+    }
+    printf("}");
+}
+
+int collect(session_line* lines, int cap) {
+    std::string_view index = read_session_index();
+    int count = 0;
+    while (!index.empty() && count < cap) {
+        const size_t nl = index.find('\n');
+        const std::string_view one = sub(index, 0, nl == std::string_view::npos ? index.size() : nl + 1);
+        index.remove_prefix(one.size());
+        if (parse_session_line(one, &lines[count])) ++count;
+    }
+    return count;
+}
+
+session_line all[MAX_SESSIONS];
+
+// One session's rows as JSON arrays, for its charts.
+int show(long long start) {
+    const int count = collect(all, MAX_SESSIONS);
+    for (int i = 0; i < count; ++i) {
+        if (all[i].start != start) continue;
+        char name[200];
+        char path[512];
+        if (!session_file_name(name, sizeof name, start, all[i].game) ||
+            !sessions_path(path, sizeof path, name))
+            break;
+        const ssize_t n = read_small_file(path, rows_text, sizeof rows_text);
+        printf("{\"summary\":");
+        print_summary_json(all[i]);
+        printf(",\"rows\":[");
+        std::string_view rest(rows_text, n > 0 ? static_cast<size_t>(n) : 0);
+        sample s;
+        for (int out = 0; !rest.empty();) {
+            const size_t nl = rest.find('\n');
+            const std::string_view line = sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
+            rest.remove_prefix(line.size());
+            if (!parse_sample(line, &s)) continue;
+            // t, charging, mW, temp, level, throttled clusters' top shares
+            printf("%s[%lld,%d,%lld,%.1f,%d,%d", out++ ? "," : "", s.t_ms / 1000, s.charging,
+                   s.power_mw, s.temp_dc / 10.0, s.level, s.cooling);
+            for (int c = 0; c < s.clusters; ++c)
+                printf(",%d", s.top[c]);
+            printf("]");
+        }
+        printf("]}\n");
+        return 0;
+    }
+    fprintf(stderr, "sessions: no session started at %lld\n", start);
+    return 1;
+}
+
+}  // namespace
+
+void print_sessions_json(int count) {
+    const int found = collect(all, MAX_SESSIONS);
+    printf("[");
+    for (int i = found > count ? found - count : 0, n = 0; i < found; ++i, ++n) {
+        if (n) printf(",");
+        print_summary_json(all[i]);
+    }
+    printf("]");
+}
+
+int run_sessions(int argc, char** argv) {
+    if (argc == 1 && strcmp(argv[0], "--json") == 0) {
+        print_sessions_json(MAX_SESSIONS);
+        printf("\n");
+        return fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc == 2 && strcmp(argv[0], "show") == 0) return show(atoll(argv[1]));
+    if (argc != 0) {
+        fprintf(stderr, "usage: tessivarctl sessions [--json] | sessions show START\n");
+        return 2;
+    }
+    const int count = collect(all, MAX_SESSIONS);
+    if (!count) printf("No game sessions recorded yet.\n");
+    for (int i = count - 1; i >= 0; --i) {
+        const session_line& l = all[i];
+        const session_summary& s = l.summary;
+        printf("%s (%s): %lld min", l.game, l.preset, s.duration_s / 60);
+        if (l.frames_known) {
+            printf(", %.1f fps (5th percentile %.1f), %lld dropped", l.fps_x100 / 100.0,
+                   l.low_fps_x100 / 100.0, l.dropped);
+        } else {
+            printf(", frames: not available");
+        }
+        if (s.mean_mw >= 0) printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
+        if (s.peak_temp_dc > -10000) printf(", battery up to %.1f C", s.peak_temp_dc / 10.0);
+        if (s.first_moderate_s >= 0) printf(", MODERATE after %lld min", s.first_moderate_s / 60);
+        printf("\n");
+    }
+    return fflush(stdout) == 0 ? 0 : 1;
+}
