@@ -15,10 +15,13 @@ constexpr size_t PRESETS_MAX = 256 * 1024;
 char presets_buffer[PRESETS_MAX];
 game_list_text edited;
 list_file presets = {"presets.txt", "", presets_buffer, sizeof presets_buffer, -1};
+char trials_buffer[64 * 1024];
+list_file trials = {"trials.txt", "", trials_buffer, sizeof trials_buffer, -1};
 
 int usage() {
     fprintf(stderr,
-            "usage: tessivarctl preset list | set PKG|default sustained|max|battery | clear PKG\n");
+            "usage: tessivarctl preset list | set PKG|default sustained|max|battery | clear PKG\n"
+            "       tessivarctl preset try PKG [off]\n");
     return 2;
 }
 
@@ -40,9 +43,66 @@ int load_presets(std::string_view* text, const char** reason) {
     return read_list_file(&presets, text, reason);
 }
 
+int take_trial_session(const char* package, unsigned* preset) {
+    std::string_view list;
+    const char* reason = "";
+    if (!package[0] || !lock_list(&trials, "preset")) return -1;
+    int left = -1;
+    if (read_list_file(&trials, &list, &reason) && (left = trial_left(list, package)) > 0) {
+        *preset = trial_preset(left);
+        if (!set_trial_line(list, package, left - 1, &edited) ||
+            !write_list_file(trials, edited, "preset"))
+            left = -1;  // not counted: the same preset comes again next time
+        else
+            --left;
+    } else {
+        left = -1;
+    }
+    unlock_list(&trials);
+    return left;
+}
+
+namespace {
+
+int run_try(const char* package, int on) {
+    if (!valid_package_name(package)) {
+        fprintf(stderr, "preset: refusing '");
+        print_visible(stderr, package);
+        fprintf(stderr, "': not a valid Android package name; nothing changed\n");
+        return 2;
+    }
+    if (!lock_list(&trials, "preset")) return 1;
+    std::string_view list;
+    const char* reason = "";
+    int status = 0;
+    if (!read_list_file(&trials, &list, &reason)) {
+        fprintf(stderr, "preset: cannot read %s: %s; nothing changed\n", trials.path, reason);
+        status = 1;
+    } else if (set_trial_line(list, package, on ? TRIAL_SESSIONS : 0, &edited) &&
+               !write_list_file(trials, edited, "preset")) {
+        status = 1;
+    } else if (on) {
+        printf("%s: trying both, max and sustained by turns, for the next %d sessions\n", package,
+               TRIAL_SESSIONS);
+    } else {
+        printf("%s: no longer trying both\n", package);
+    }
+    fflush(stdout);
+    unlock_list(&trials);
+    return status;
+}
+
+}  // namespace
+
+int load_trials(std::string_view* text, const char** reason) {
+    return read_list_file(&trials, text, reason);
+}
+
 int run_presets(int argc, char** argv) {
     if (argc < 1) return usage();
     const char* command = argv[0];
+    if (strcmp(command, "try") == 0 && (argc == 2 || (argc == 3 && strcmp(argv[2], "off") == 0)))
+        return run_try(argv[1], argc == 2);
     const int set = strcmp(command, "set") == 0 && argc == 3;
     const int clear = strcmp(command, "clear") == 0 && argc == 2;
     if (!set && !clear && !(strcmp(command, "list") == 0 && argc == 1)) return usage();

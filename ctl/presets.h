@@ -10,4 +10,10 @@ int run_presets(int argc, char** argv);
 // For the profile and status: the file's text (empty when missing), or 0 with a reason.
 int load_presets(std::string_view* text, const char** reason);
 
+// For a performance run: when `package` is trying both, the preset of its next session (and the
+// count taken down); answers the sessions left after this one, or -1 when it is not trying.
+int take_trial_session(const char* package, unsigned* preset);
+// For status: trials.txt's text.
+int load_trials(std::string_view* text, const char** reason);
+
 #endif

@@ -21,4 +21,13 @@ int set_preset_line(std::string_view list, std::string_view who, const char* pre
 // The line's two words, when it is a preset line.
 int parse_preset_line(std::string_view line, std::string_view* who, std::string_view* preset);
 
+// trials.txt, beside it: "<package> <sessions left>" for a game whose next sessions alternate
+// max and sustained (try both), after which its own choice applies again.
+constexpr int TRIAL_SESSIONS = 6;
+int trial_left(std::string_view list, std::string_view package);
+// The list with `package`'s count set to `left` (its line removed at 0).
+int set_trial_line(std::string_view list, std::string_view package, int left, game_list_text* out);
+// The preset a trial gives its next session: max and sustained by turns, max first.
+unsigned trial_preset(int left);
+
 #endif

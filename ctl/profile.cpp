@@ -32,6 +32,8 @@ namespace {
 char held_text[STATE_SIZE];
 preset_plan plan;
 
+int trial_left_now = -1;  // sessions left of a game trying both, -1 when it is not
+
 // How long a performance run waits for the supervisor to read the change line that launched
 // it: far more than reading a pipe takes, far less than a game's start.
 constexpr int FOCUS_WAIT_MS = 2000;
@@ -105,6 +107,9 @@ unsigned choose_preset(char* package, size_t cap, const char** unknown) {
     package[0] = '\0';
     *unknown = nullptr;
     if (!launching_game(run.boot, FOCUS_WAIT_MS, package, cap, unknown)) package[0] = '\0';
+    unsigned preset = 0;
+    trial_left_now = take_trial_session(package, &preset);
+    if (trial_left_now >= 0) return preset;
     std::string_view presets;
     const char* reason = "";
     if (!load_presets(&presets, &reason)) presets = {};
@@ -133,7 +138,10 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
         return 1;
     }
     char which[400];
-    if (package[0]) {
+    if (package[0] && trial_left_now >= 0) {
+        snprintf(which, sizeof which, "%s for %s (trying both: %d more session(s))",
+                 preset_name(preset), package, trial_left_now);
+    } else if (package[0]) {
         snprintf(which, sizeof which, "%s for %s", preset_name(preset), package);
     } else {
         snprintf(which, sizeof which, "%s, the default preset (game unknown: %s)",

@@ -381,6 +381,24 @@ void print_json() {
         printf("]");
     }
     printf("]}");
+    // Games trying both presets, with the sessions they have left.
+    json_key("trials");
+    std::string_view trials;
+    const char* trials_error = nullptr;
+    if (!load_trials(&trials, &trials_error)) trials = {};
+    printf("[");
+    std::string_view trial_line;
+    for (int n = 0; next_list_line(&trials, &trial_line);) {
+        const size_t space = trial_line.find(' ');
+        if (space == std::string_view::npos || space == 0) continue;
+        const std::string_view game = sub(trial_line, 0, space);
+        const int left = trial_left(trial_line, game);
+        if (left <= 0) continue;
+        printf("%s[", n++ ? "," : "");
+        write_json_string(stdout, game);
+        printf(",%d]", left);
+    }
+    printf("]");
     json_key("sessions");
     print_sessions_json(STATUS_SESSIONS);
     json_key("changes");

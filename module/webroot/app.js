@@ -4,6 +4,7 @@
 // untouched); edits go through tessivarctl games with validated package names only. Device text
 // is always inserted as text, with invisible and direction-changing characters made visible.
 import { exec } from './kernelsu/index.js';
+import { chart, comparison, comparisonTable, sessionCharts, sessionSummary } from './sessions.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
 const PACKAGE = /^[A-Za-z][A-Za-z0-9_]*(\.[A-Za-z][A-Za-z0-9_]*)+$/;
@@ -207,6 +208,68 @@ function notInstalledRow(name) {
   return { li, names, app: { name, label: name }, box: null, remove, note };
 }
 
+const labelOf = (name) => (apps || []).find((a) => a.name === name)?.label || name;
+let shownSession = null;
+
+function renderSessions() {
+  const sessions = status.sessions || [];
+  $('sessions-empty').hidden = sessions.length > 0;
+  const items = [...sessions].reverse().map((s) => {
+    const li = el('li');
+    const button = el('button');
+    button.type = 'button';
+    button.className = 'session';
+    button.append(deviceText(sessionSummary(s, labelOf(s.game))));
+    button.setAttribute('aria-expanded', String(shownSession === s.start));
+    button.addEventListener('click', () => showSession(s));
+    li.append(button);
+    return li;
+  });
+  const keys = sessions.map((s) => s.start).join(',');
+  if ($('session-list').dataset.keys !== keys) {
+    $('session-list').replaceChildren(...items);
+    $('session-list').dataset.keys = keys;
+  }
+  // The comparison: one game at a time, the last one played first.
+  const games = [...new Set(sessions.map((s) => s.game))].reverse();
+  const select = $('compare-game');
+  const chosen = select.value && games.includes(select.value) ? select.value : games[0] || '';
+  if (select.dataset.keys !== games.join(',')) {
+    select.replaceChildren(...games.map((g) => {
+      const option = el('option', visible(labelOf(g)));
+      option.value = g;
+      return option;
+    }));
+    select.dataset.keys = games.join(',');
+  }
+  select.value = chosen;
+  select.disabled = games.length === 0;
+  const result = comparison(sessions, chosen);
+  $('compare-note').textContent = games.length ? visible(result.sentence) : 'Nothing to compare yet.';
+  $('compare-table').replaceChildren(...(result.rows.length ? [comparisonTable(result)] : []));
+  const trying = new Map(status.trials || []);
+  const left = trying.get(chosen);
+  $('try-both').hidden = !chosen || !validPackage(chosen);
+  $('try-both').textContent = left ? `Stop trying both (${left} session${left === 1 ? '' : 's'} left)` : 'Try both: sustained and max by turns for the next 6 sessions';
+  $('try-both').dataset.game = chosen;
+  $('try-both').dataset.on = left ? '1' : '';
+}
+
+async function showSession(s) {
+  shownSession = s.start;
+  $('session-detail').hidden = false;
+  $('session-title').textContent = visible(`${labelOf(s.game)}, ${s.preset}, ${new Date(s.start * 1000).toLocaleString()}`);
+  $('session-charts').replaceChildren(el('p', 'Loading…', 'help'));
+  const r = await ctl(`sessions show ${Number.parseInt(s.start, 10)}`);
+  try {
+    if (r.errno !== 0) throw new Error(r.stderr.trim() || `status ${r.errno}`);
+    $('session-charts').replaceChildren(sessionCharts(JSON.parse(r.stdout)));
+  } catch (error) {
+    $('session-charts').replaceChildren(el('p', visible(`Could not read the session: ${error.message}`), 'error'));
+  }
+  for (const b of $('session-list').querySelectorAll('button')) b.setAttribute('aria-expanded', 'false');
+}
+
 // Builds the list when the set of apps changed, else only updates each switch: the element
 // that has focus stays where it is.
 function renderApps() {
@@ -291,6 +354,7 @@ async function refresh() {
   }
   renderStatus();
   renderApps();
+  renderSessions();
   return true;
 }
 
@@ -305,6 +369,8 @@ const COMMANDS = {
   preset: (name, preset) => `preset set ${quote(name)} ${preset}`,
   unpreset: (name) => `preset clear ${quote(name)}`,
   default: (name, preset) => `preset set default ${preset}`,
+  try: (name) => `preset try ${quote(name)}`,
+  untry: (name) => `preset try ${quote(name)} off`,
 };
 const PRESETS = new Set(['sustained', 'max', 'battery']);
 function change(action, name, control, preset) {
@@ -348,6 +414,11 @@ async function start() {
   $('search').addEventListener('input', filter);
   $('fix').addEventListener('click', fix);
   $('default-preset').addEventListener('change', (event) => change('default', 'default', event.target, event.target.value));
+  $('compare-game').addEventListener('change', () => renderSessions());
+  $('try-both').addEventListener('click', (event) => {
+    const b = event.target;
+    change(b.dataset.on ? 'untry' : 'try', b.dataset.game, b);
+  });
   const started = performance.now();
   if (bridgeHas('listPackages')) {
     try {
