@@ -5,7 +5,6 @@
 #include "knobs.h"
 #include "text_view.h"
 
-
 unsigned preset_for(std::string_view list, std::string_view package, int* own) {
     unsigned fallback = PRESET_SUSTAINED;
     std::string_view line;
@@ -114,8 +113,7 @@ int trial_left(std::string_view list, std::string_view package) {
     return 0;
 }
 
-int set_trial_line(std::string_view list, std::string_view package, int left,
-                   game_list_text* out) {
+int set_trial_line(std::string_view list, std::string_view package, int left, game_list_text* out) {
     char count[8];
     snprintf(count, sizeof count, "%d", left < 0 ? 0 : left > 999 ? 999 : left);
     return set_line(list, package, left > 0 ? count : nullptr, out, count_word);

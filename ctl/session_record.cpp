@@ -78,9 +78,19 @@ int parse_sample(std::string_view line, sample* s) {
     }
     if (count < 10 || !line.empty() || v[9] < 0 || v[9] > MAX_CLUSTERS || count != 10 + 3 * v[9])
         return 0;
-    *s = sample{v[0], static_cast<int>(v[1]), v[2], static_cast<int>(v[3]), static_cast<int>(v[4]),
-                static_cast<int>(v[5]), static_cast<int>(v[6]), static_cast<int>(v[7]), v[8],
-                static_cast<int>(v[9]), {}, {}, {}};
+    *s = sample{v[0],
+                static_cast<int>(v[1]),
+                v[2],
+                static_cast<int>(v[3]),
+                static_cast<int>(v[4]),
+                static_cast<int>(v[5]),
+                static_cast<int>(v[6]),
+                static_cast<int>(v[7]),
+                v[8],
+                static_cast<int>(v[9]),
+                {},
+                {},
+                {}};
     for (int i = 0; i < s->clusters; ++i) {
         s->top[i] = static_cast<int>(v[10 + 3 * i]);
         s->cur_khz[i] = v[11 + 3 * i];
@@ -206,8 +216,8 @@ int format_session_line(const session_line& l, char* out, size_t cap) {
     for (int i = 0; i < THERMAL_LEVELS && n > 0 && static_cast<size_t>(n) < cap; ++i)
         n += snprintf(out + n, cap - static_cast<size_t>(n), "%s%lld", i ? "," : "", s.level_s[i]);
     if (n > 0 && static_cast<size_t>(n) < cap)
-        n += snprintf(out + n, cap - static_cast<size_t>(n), " first_moderate_s=%lld top_permille=",
-                      s.first_moderate_s);
+        n += snprintf(out + n, cap - static_cast<size_t>(n),
+                      " first_moderate_s=%lld top_permille=", s.first_moderate_s);
     for (int i = 0; i < s.clusters && n > 0 && static_cast<size_t>(n) < cap; ++i)
         n += snprintf(out + n, cap - static_cast<size_t>(n), "%s%d", i ? "," : "", s.top[i]);
     if (n > 0 && static_cast<size_t>(n) < cap)

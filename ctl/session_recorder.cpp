@@ -26,12 +26,12 @@ constexpr char KGSL[] = "/sys/class/kgsl/kgsl-3d0";
 
 struct recording {
     int active;
-    long long start;        // seconds since the epoch
-    long long started_ms;   // on the supervisor's clock
-    long long index;        // samples taken, kept or not
+    long long start;       // seconds since the epoch
+    long long started_ms;  // on the supervisor's clock
+    long long index;       // samples taken, kept or not
     char game[128];
     char preset[16];
-    int fd;                 // the session's file, appended to
+    int fd;  // the session's file, appended to
     node_list nodes;
     int clusters;
     int cluster_node[MAX_CLUSTERS];
@@ -94,15 +94,17 @@ int summarize_file(const char* path, long long start, const char* game, const ch
     if (fd < 0) return 0;
     static char content[2 * 1024 * 1024];
     ssize_t len = 0;
-    for (ssize_t got; len < static_cast<ssize_t>(sizeof content) &&
-                      (got = read(fd, content + len, sizeof content - static_cast<size_t>(len))) > 0;)
+    for (ssize_t got;
+         len < static_cast<ssize_t>(sizeof content) &&
+         (got = read(fd, content + len, sizeof content - static_cast<size_t>(len))) > 0;)
         len += got;
     close(fd);
     std::string_view rest(content, len > 0 ? static_cast<size_t>(len) : 0);
     int count = 0;
     while (!rest.empty() && count < static_cast<int>(sizeof rows / sizeof rows[0])) {
         const size_t nl = rest.find('\n');
-        const std::string_view line = sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
+        const std::string_view line =
+            sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
         rest.remove_prefix(line.size());
         if (parse_sample(line, &rows[count])) ++count;
     }
@@ -146,8 +148,8 @@ void session_begin(const char* game, const char* preset, long long now_ms) {
         sessions_path(path, sizeof path, name)) {
         r.fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
         char header[256];
-        const int n = snprintf(header, sizeof header, "# session %lld %s %s\n", r.start, r.game,
-                               r.preset);
+        const int n =
+            snprintf(header, sizeof header, "# session %lld %s %s\n", r.start, r.game, r.preset);
         if (r.fd >= 0 && n > 0) write_all(r.fd, std::string_view(header, static_cast<size_t>(n)));
     }
     if (!read_frames(&r.frames_start)) r.frames_start = frame_counts{};
@@ -190,7 +192,8 @@ void session_sample(long long now_ms, int level, int cooling) {
     }
     for (int i = 0; i < r.nodes.count; ++i) {
         if (r.nodes.nodes[i].cpu_policy) continue;
-        const long long hz = join(device, r.nodes.nodes[i].dir, "cur_freq") ? number_or(device, -1) : -1;
+        const long long hz =
+            join(device, r.nodes.nodes[i].dir, "cur_freq") ? number_or(device, -1) : -1;
         if (hz > 0) s.gpu_khz = hz / 1000;
         break;
     }

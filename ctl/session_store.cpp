@@ -43,8 +43,8 @@ std::string_view read_session_index() {
 }
 
 int session_file_name(char* out, size_t cap, long long start, std::string_view game) {
-    const int n = snprintf(out, cap, "%lld-%.*s.tsv", start, static_cast<int>(game.size()),
-                           game.data());
+    const int n =
+        snprintf(out, cap, "%lld-%.*s.tsv", start, static_cast<int>(game.size()), game.data());
     return n > 0 && static_cast<size_t>(n) < cap;
 }
 
@@ -59,8 +59,8 @@ int add_session_summary(std::string_view line) {
     if (DIR* d = opendir(dir)) {
         while (dirent* e = readdir(d)) {
             const size_t len = strlen(e->d_name);
-            if (len < 5 || strcmp(e->d_name + len - 4, ".tsv") != 0 || len >= sizeof files[0].name ||
-                count == MAX_SESSIONS * 4)
+            if (len < 5 || strcmp(e->d_name + len - 4, ".tsv") != 0 ||
+                len >= sizeof files[0].name || count == MAX_SESSIONS * 4)
                 continue;
             kept& k = files[count];
             k.start = atoll(e->d_name);
@@ -101,7 +101,8 @@ int add_session_summary(std::string_view line) {
     int lines = 0;
     while (!index.empty()) {
         const size_t nl = index.find('\n');
-        const std::string_view one = sub(index, 0, nl == std::string_view::npos ? index.size() : nl + 1);
+        const std::string_view one =
+            sub(index, 0, nl == std::string_view::npos ? index.size() : nl + 1);
         index.remove_prefix(one.size());
         if (!parse_session_line(one, &parsed) || (dropped && parsed.start < oldest_kept)) continue;
         next_index.append(one);

@@ -29,10 +29,11 @@ void print_summary_json(const session_line& l) {
     write_json_string(stdout, l.game);
     printf(",\"preset\":");
     write_json_string(stdout, l.preset);
-    printf(",\"durationS\":%lld,\"energyMwh\":%.1f,\"dischargingS\":%lld,\"meanMw\":%lld,"
-           "\"peakTempC\":%.1f,\"meanTempC\":%.1f,\"levelS\":",
-           s.duration_s, s.energy_mwh_x10 / 10.0, s.discharging_s, s.mean_mw,
-           s.peak_temp_dc / 10.0, s.mean_temp_dc / 10.0);
+    printf(
+        ",\"durationS\":%lld,\"energyMwh\":%.1f,\"dischargingS\":%lld,\"meanMw\":%lld,"
+        "\"peakTempC\":%.1f,\"meanTempC\":%.1f,\"levelS\":",
+        s.duration_s, s.energy_mwh_x10 / 10.0, s.discharging_s, s.mean_mw, s.peak_temp_dc / 10.0,
+        s.mean_temp_dc / 10.0);
     print_numbers(s.level_s, THERMAL_LEVELS);
     long long top[MAX_CLUSTERS];
     for (int i = 0; i < s.clusters; ++i)
@@ -54,7 +55,8 @@ int collect(session_line* lines, int cap) {
     int count = 0;
     while (!index.empty() && count < cap) {
         const size_t nl = index.find('\n');
-        const std::string_view one = sub(index, 0, nl == std::string_view::npos ? index.size() : nl + 1);
+        const std::string_view one =
+            sub(index, 0, nl == std::string_view::npos ? index.size() : nl + 1);
         index.remove_prefix(one.size());
         if (parse_session_line(one, &lines[count])) ++count;
     }
@@ -81,7 +83,8 @@ int show(long long start) {
         sample s;
         for (int out = 0; !rest.empty();) {
             const size_t nl = rest.find('\n');
-            const std::string_view line = sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
+            const std::string_view line =
+                sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
             rest.remove_prefix(line.size());
             if (!parse_sample(line, &s)) continue;
             // t, charging, mW, temp, level, throttled clusters' top shares
@@ -133,7 +136,8 @@ int run_sessions(int argc, char** argv) {
         } else {
             printf(", frames: not available");
         }
-        if (s.mean_mw >= 0) printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
+        if (s.mean_mw >= 0)
+            printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
         if (s.peak_temp_dc > -10000) printf(", battery up to %.1f C", s.peak_temp_dc / 10.0);
         if (s.first_moderate_s >= 0) printf(", MODERATE after %lld min", s.first_moderate_s / 60);
         printf("\n");

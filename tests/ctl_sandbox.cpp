@@ -176,6 +176,33 @@ ctl::Result CtlTest::ctl(const std::vector<std::string>& args) const {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ctl::read_file(log)};
 }
 
+std::string CtlTest::ctl_piped(const std::vector<std::string>& args) const {
+    usleep(static_cast<useconds_t>(1000000 / sysconf(_SC_CLK_TCK) + 1000));
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return "";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        std::vector<char*> argv;
+        const std::string program = mod("tessivarctl");
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buffer[512];
+    for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<size_t>(got));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return out;
+}
+
 std::string CtlTest::governors() const {
     const std::string p = dev_ + kPolicy;
     std::string all;

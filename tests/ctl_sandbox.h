@@ -35,6 +35,9 @@ protected:
 
     // Runs tessivarctl with the given arguments to its end.
     ctl::Result ctl(const std::vector<std::string>& args) const;
+    // Runs it with standard output on a pipe, as the daemon's launches run under the
+    // supervisor; answers what it printed.
+    std::string ctl_piped(const std::vector<std::string>& args) const;
     // Starts it without waiting; standard output and error go to `log`.
     pid_t start_ctl(const std::vector<std::string>& args, const std::string& log) const;
 

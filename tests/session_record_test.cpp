@@ -2,13 +2,14 @@
 // Android 10 and of a recent release (made from the platform's own source of the dump), the
 // rows a session keeps, the battery's units, the clusters' top-frequency share, and a session's
 // summary computed by hand.
+#include "session_record.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "session_record.h"
 #include "timestats.h"
 
 namespace {
@@ -18,8 +19,8 @@ std::string histogram(const std::map<int, int>& counts) {
     std::string line;
     for (int i = 0; i < FRAME_BUCKETS; ++i) {
         const auto it = counts.find(FRAME_BUCKET_MS[i]);
-        line += std::to_string(FRAME_BUCKET_MS[i]) + "ms=" +
-                std::to_string(it == counts.end() ? 0 : it->second) + " ";
+        line += std::to_string(FRAME_BUCKET_MS[i]) +
+                "ms=" + std::to_string(it == counts.end() ? 0 : it->second) + " ";
     }
     line.back() = '\n';
     return line;
@@ -82,13 +83,16 @@ std::string newest(const std::vector<Layer>& layers) {
 
 TEST(Timestats, TheGamesLayersInEitherLayout) {
     const std::vector<Layer> layers = {
-        {"SurfaceView[com.example.game/.Main]#0", "com.example.game", 1000, 7, {{16, 900}, {33, 100}}},
+        {"SurfaceView[com.example.game/.Main]#0",
+         "com.example.game",
+         1000,
+         7,
+         {{16, 900}, {33, 100}}},
         {"com.example.game/.Main#1", "com.example.game", 10, 1, {{16, 10}}},
         {"com.android.systemui/StatusBar#0", "com.android.systemui", 5000, 0, {{16, 5000}}},
     };
-    for (const auto& [name, dump] :
-         std::map<std::string, std::string>{{"Android 10", android10(layers)},
-                                            {"recent", newest(layers)}}) {
+    for (const auto& [name, dump] : std::map<std::string, std::string>{
+             {"Android 10", android10(layers)}, {"recent", newest(layers)}}) {
         frame_counts f;
         parse_timestats(dump, "com.example.game", &f);
         EXPECT_EQ(f.layers, 2) << name;
@@ -109,7 +113,8 @@ TEST(Timestats, ASessionsFramesAndRates) {
     frame_counts start;
     frame_counts end;
     parse_timestats(android10({{"g#0", "com.g.x", 500, 2, {{16, 500}}}}), "com.g.x", &start);
-    parse_timestats(android10({{"g#0", "com.g.x", 610, 5, {{16, 600}, {33, 10}}}}), "com.g.x", &end);
+    parse_timestats(android10({{"g#0", "com.g.x", 610, 5, {{16, 600}, {33, 10}}}}), "com.g.x",
+                    &end);
     const frame_counts session = frames_between(start, end);
     EXPECT_EQ(session.total, 110);
     EXPECT_EQ(session.dropped, 3);
@@ -132,10 +137,13 @@ TEST(Timestats, ASessionsFramesAndRates) {
 }
 
 TEST(SessionRecord, RowsBatteryUnitsAndTopShare) {
-    sample s{5000, 0, 2350, 385, 71, 1, 0, 420, 585000, 2, {120, -1}, {1804800, 0}, {2841600, 2419200}};
+    sample s{
+        5000, 0, 2350, 385, 71, 1, 0, 420, 585000, 2, {120, -1}, {1804800, 0}, {2841600, 2419200}};
     char row[512];
     ASSERT_GT(format_sample(s, row, sizeof row), 0);
-    EXPECT_STREQ(row, "5000\t0\t2350\t385\t71\t1\t0\t420\t585000\t2\t120\t1804800\t2841600\t-1\t0\t2419200\n");
+    EXPECT_STREQ(
+        row,
+        "5000\t0\t2350\t385\t71\t1\t0\t420\t585000\t2\t120\t1804800\t2841600\t-1\t0\t2419200\n");
     sample back;
     ASSERT_TRUE(parse_sample(row, &back));
     EXPECT_EQ(back.power_mw, 2350);
@@ -154,8 +162,7 @@ TEST(SessionRecord, RowsBatteryUnitsAndTopShare) {
         {-500000, 4000000, 2000},  // µA, negative while discharging
         {500000, 4000000, 2000},   // µA, positive while discharging
         {-500, 4000, 2000},        // mA and mV
-        {750000, 3850000, 2887},
-        {500000, 0, -1},
+        {750000, 3850000, 2887},  {500000, 0, -1},
     };
     for (const auto& b : battery)
         EXPECT_EQ(battery_power_mw(b.current, b.voltage), b.mw) << b.current << " " << b.voltage;
@@ -183,8 +190,19 @@ TEST(SessionRecord, RowsBatteryUnitsAndTopShare) {
 TEST(SessionRecord, ALongSessionStaysSmall) {
     long long kept = 0;
     long long bytes = 0;
-    sample s{0, 0, 2500, 400, 50, 1, 0, 500, 585000, 3, {100, 200, 300},
-             {1804800, 2419200, 2841600}, {1804800, 2419200, 2841600}};
+    sample s{0,
+             0,
+             2500,
+             400,
+             50,
+             1,
+             0,
+             500,
+             585000,
+             3,
+             {100, 200, 300},
+             {1804800, 2419200, 2841600},
+             {1804800, 2419200, 2841600}};
     char row[512];
     for (long long i = 0; i < 10 * 720; ++i) {
         s.t_ms = i * 5000;
@@ -214,7 +232,7 @@ TEST(SessionRecord, ASummaryComputedByHand) {
         s.gpu_khz = -1;
         s.clusters = 2;
         s.top[0] = i == 0 ? -1 : i == 7 ? -1 : 100 * (i % 3);  // 0, 100, 200 by turns
-        s.top[1] = i >= 9 ? -1 : 500;                       // offline from sample 9
+        s.top[1] = i >= 9 ? -1 : 500;                          // offline from sample 9
         s.cur_khz[0] = s.cur_khz[1] = 1000000;
         s.max_khz[0] = 1804800;
         s.max_khz[1] = i == 7 || i == 8 ? 1996800 : 2841600;
@@ -228,7 +246,7 @@ TEST(SessionRecord, ASummaryComputedByHand) {
     EXPECT_EQ(sum.mean_mw, 2000);
     EXPECT_EQ(sum.energy_mwh_x10, 250);  // 2000 mW x 45 s = 25.0 mWh
     EXPECT_EQ(sum.peak_temp_dc, 405);
-    EXPECT_EQ(sum.mean_temp_dc, 377);    // (350 + 405) / 2, rounded down
+    EXPECT_EQ(sum.mean_temp_dc, 377);  // (350 + 405) / 2, rounded down
     const long long level_s[THERMAL_LEVELS] = {10, 30, 10, 5, 0, 0, 0};
     for (int l = 0; l < THERMAL_LEVELS; ++l)
         EXPECT_EQ(sum.level_s[l], level_s[l]) << l;
