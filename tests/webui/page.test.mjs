@@ -252,6 +252,101 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
   await page.close();
 });
 
+// Sessions on record, as the supervisor writes them: a summary line each in sessions/index and
+// its rows in sessions/<start>-<game>.tsv.
+function recordSessions(list) {
+  const dir = path.join(moddir, 'sessions');
+  fs.mkdirSync(dir, { recursive: true });
+  let index = '';
+  for (const s of list) {
+    const rows = [];
+    for (let t = 0; t <= s.minutes * 60; t += 5) {
+      const hot = t >= s.minutes * 40 ? 2 : 1;
+      rows.push([t * 1000, 0, 2400 + (t % 60) * 10, 360 + Math.round(t / 12), 80, hot, 0, 500, 585000, 2,
+        t ? 300 : -1, 1800000, 1800000, t ? 600 : -1, 2400000, 2400000].join('\t'));
+    }
+    fs.writeFileSync(path.join(dir, `${s.start}-${s.game}.tsv`), `# session ${s.start} ${s.game} ${s.preset}\n${rows.join('\n')}\n`);
+    const frames = s.fps ? `frames_known=1 frames=${Math.round(s.fps * s.minutes * 60)} dropped=3 fps_x100=${Math.round(s.fps * 100)} low_fps_x100=${Math.round(s.fps * 80)}`
+      : 'frames_known=0 frames=0 dropped=0 fps_x100=0 low_fps_x100=0';
+    index += `start=${s.start} game=${s.game} preset=${s.preset} duration_s=${s.minutes * 60} energy_mwh_x10=${s.minutes * 400} discharging_s=${s.minutes * 60} mean_mw=2400 peak_temp_dc=${s.peak} mean_temp_dc=380 levels_s=0,${s.minutes * 40},${s.minutes * 20},0,0,0,0 first_moderate_s=${s.minutes * 40} top_permille=300,600 samples=${rows.length} throttled_samples=0 ${frames}\n`;
+  }
+  fs.writeFileSync(path.join(dir, 'index'), index);
+}
+
+test('sessions: thirty listed within a second, charts with their tables, hostile labels inert, comparisons with 0, 1 and many sessions, try both', async () => {
+  const pwned = path.join(work, 'PWNED');
+  const apps = sandbox({
+    list: 'com.example.game\ncom.tencent.ig\n',
+    apps: [{ name: 'com.example.game', label: `Racing </script><img src=x onerror="fetch('/x')"> %22 \u202Eevil` },
+      { name: 'com.tencent.ig', label: 'PUBG MOBILE' }, { name: 'com.quiet.app', label: 'Quiet' }],
+  });
+  const sessions = [];
+  for (let i = 0; i < 30; i++) {
+    const game = i < 24 ? 'com.example.game' : 'com.tencent.ig';
+    sessions.push({ start: 1765000000 + i * 3600, game, preset: i % 2 ? 'max' : 'sustained', minutes: 10 + (i % 5), fps: i % 2 ? 59 : 57, peak: i % 2 ? 440 : 405 });
+  }
+  recordSessions(sessions);
+  for (const scheme of ['light', 'dark']) {
+    const started = Date.now();
+    const { page, record } = await openPage({ apps, scheme });
+    await page.waitForFunction(() => document.querySelectorAll('#session-list li').length === 30);
+    const own = Number(await page.$eval('body', (b) => b.dataset.ready));
+    assert.ok(own < 1000, `the list took ${own} ms`);
+    console.log(`30 sessions listed ${own} ms after the page started (${Date.now() - started} ms with the browser)`);
+    const first = await page.$eval('#session-list li button', (b) => b.textContent);
+    assert.match(first, /^PUBG MOBILE · max · 14 min · 59\.0 fps · 2\.40 W · 44\.0 °C$/);
+    const labels = await page.$$eval('#session-list li button', (b) => b.map((x) => x.textContent));
+    assert.ok(labels.some((l) => l.startsWith('Racing </script><img src=x onerror="fetch(\'/x\')"> %22 ⟨U+202E⟩evil · ')), labels[10]);
+    assert.equal(await page.$$eval('#sessions img', (i) => i.length), 0, 'no element from a label');
+    // One session's charts: three pictures, each with a table of its numbers.
+    await page.click('#session-list li:nth-child(2) button');
+    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure svg').length === 3);
+    assert.equal(await page.$$eval('#session-charts figure table', (t) => t.length), 3);
+    assert.ok(await page.$$eval('#session-charts .mark', (m) => m.length) >= 1, 'the back-off is marked');
+    assert.match(await page.$eval('#session-charts p', (p) => p.textContent), /Frames: \d+ \(3 dropped\), 57\.0 fps on average/);
+    if (scheme === 'light') {
+      await page.$eval('#session-detail', (d) => d.scrollIntoView());
+      await page.screenshot({ path: path.join(shots, 'session-light.png') });
+    }
+    // The comparison: many sessions per preset for the game played most recently... 
+    await page.select('#compare-game', 'com.example.game');
+    assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Medians over 12 max sessions and 12 sustained sessions on this phone\.$/);
+    const table = await page.$$eval('#compare-table tr', (rows) => rows.map((r) => [...r.children].map((c) => c.textContent).join('|')));
+    assert.deepEqual(table, ['preset|sessions|median fps|5th pct fps|mWh per min|min to MODERATE|peak °C',
+      'max|12|59.0|47.2|40.0|8.0 (12)|44.0', 'sustained|12|57.0|45.6|40.0|8.0 (12)|40.5']);
+    if (scheme === 'light') {
+      await page.$eval('#compare-game', (d) => d.scrollIntoView());
+      await page.screenshot({ path: path.join(shots, 'compare-light.png') });
+    }
+    // ... too few for the other game.
+    await page.select('#compare-game', 'com.tencent.ig');
+    assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Too few sessions to say anything yet: each preset needs at least 3 \(max 3, sustained 3\)|^Medians over/);
+    assert.equal(fs.existsSync(pwned), false);
+    assertClean(record);
+    await page.close();
+  }
+  // One session: nothing to compare; try both starts six sessions by turns.
+  recordSessions([{ start: 1765000000, game: 'com.tencent.ig', preset: 'sustained', minutes: 5, fps: 0, peak: 400 }]);
+  let opened = await openPage({ apps });
+  await opened.page.waitForFunction(() => document.querySelectorAll('#session-list li').length === 1);
+  assert.match(await opened.page.$eval('#compare-note', (p) => p.textContent), /^Only sustained has been played \(1 session\): there is nothing to compare yet\./);
+  assert.match(await opened.page.$eval('#session-list li button', (b) => b.textContent), /frames: n\/a/);
+  await opened.page.click('#try-both');
+  await opened.page.waitForFunction(() => document.getElementById('try-both').textContent.startsWith('Stop trying both (6 sessions left)'));
+  assert.equal(fs.readFileSync(path.join(moddir, 'trials.txt'), 'latin1'), 'com.tencent.ig 6\n');
+  await opened.page.click('#try-both');
+  await opened.page.waitForFunction(() => document.getElementById('try-both').textContent.startsWith('Try both'));
+  assert.equal(fs.readFileSync(path.join(moddir, 'trials.txt'), 'latin1'), '');
+  await opened.page.close();
+  // None at all.
+  fs.rmSync(path.join(moddir, 'sessions'), { recursive: true, force: true });
+  opened = await openPage({ apps });
+  assert.equal(await opened.page.$eval('#sessions-empty', (p) => p.hidden), false);
+  assert.equal(await opened.page.$eval('#compare-note', (p) => p.textContent), 'Nothing to compare yet.');
+  assert.equal(await opened.page.$eval('#try-both', (b) => b.hidden), true);
+  await opened.page.close();
+});
+
 test('a control program that does not answer: status unknown, the apps still listed, switches off', async () => {
   const apps = sandbox({ list: 'com.listed.game\n', apps: [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.a.app', label: 'A' }] });
   fs.unlinkSync(path.join(moddir, 'tessivarctl'));
