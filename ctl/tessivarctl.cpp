@@ -7,6 +7,7 @@
 #include "games.h"
 #include "presets.h"
 #include "profile.h"
+#include "self_bench.h"
 #include "sessions.h"
 #include "status.h"
 #include "supervisor.h"
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     if (strcmp(command, "games") == 0) return run_games(argc - 2, argv + 2);
     if (strcmp(command, "preset") == 0) return run_presets(argc - 2, argv + 2);
     if (strcmp(command, "sessions") == 0) return run_sessions(argc - 2, argv + 2);
+#ifdef TESSIVARCTL_TEST_BUILD
+    if (strcmp(command, "bench") == 0) return run_self_bench(argc - 2, argv + 2);
+#endif
     if (strcmp(command, "status") == 0 && argc == 2) return run_status(0, 0);
     if (strcmp(command, "status") == 0 && argc >= 3 && argc <= 4 &&
         strcmp(argv[2], "--json") == 0 && (argc == 3 || strcmp(argv[3], "--packages") == 0))

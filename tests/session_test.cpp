@@ -31,7 +31,10 @@ std::string timestats(int total, int dropped, int at16, int at33) {
         const int buckets[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                                17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
         for (int ms : buckets)
-            line += std::to_string(ms) + "ms=" + std::to_string(ms == 16 ? a : ms == 33 ? b : 0) +
+            line += std::to_string(ms) + "ms=" +
+                    std::to_string(ms == 16   ? a
+                                   : ms == 33 ? b
+                                              : 0) +
                     " ";
         line.back() = '\n';
         return line;
@@ -76,9 +79,9 @@ protected:
         for (const char* policy : {"policy0", "policy4"}) {
             const std::string stats = dev(kCpufreq + "/" + policy + "/stats");
             if (exists(stats))
-                write_file(stats + "/time_in_state",
-                           "300000 500\n1000000 500\n1500000 500\n2000000 " + std::to_string(top) +
-                               "\n");
+                write_file(
+                    stats + "/time_in_state",
+                    "300000 500\n1000000 500\n1500000 500\n2000000 " + std::to_string(top) + "\n");
         }
     }
     void start_supervisor() {
@@ -167,8 +170,9 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
     EXPECT_GE(charging, 2);
     EXPECT_GE(throttled, 2);
     EXPECT_NE(rows().back().rfind("\t-1\t1000000\t2000000"), std::string::npos) << rows().back();
-    EXPECT_NE(ctl({"sessions"}).out.find("com.example.game (max): 0 min, 60.4 fps (5th percentile "
-                                          "62.5), 3 dropped, "),
+    EXPECT_NE(ctl({"sessions"})
+                  .out.find("com.example.game (max): 0 min, 60.4 fps (5th percentile "
+                            "62.5), 3 dropped, "),
               std::string::npos);
 }
 
@@ -196,15 +200,17 @@ TEST_F(SessionTest, AKilledSupervisorLeavesAReadableSession) {
 // A hundred sessions on record: the last 30 stay, within 2 MiB with their summaries.
 TEST_F(SessionTest, AHundredSessionsStayWithinTheBound) {
     mkdir(mod("sessions").c_str(), 0755);
-    const std::string row = "5000\t0\t2000\t350\t80\t0\t0\t250\t585000\t2\t100\t1000000\t2000000\t"
-                            "100\t1000000\t2000000\n";
+    const std::string row =
+        "5000\t0\t2000\t350\t80\t0\t0\t250\t585000\t2\t100\t1000000\t2000000\t"
+        "100\t1000000\t2000000\n";
     std::string body;
     while (body.size() < 60 * 1024)
         body += row;
     for (int i = 0; i < 100; ++i) {
         const std::string start = std::to_string(1765000000 + i * 3600);
-        write_file(mod("sessions/" + start + "-com.game.n" + std::to_string(i) + ".tsv"),
-                   "# session " + start + " com.game.n" + std::to_string(i) + " sustained\n" + body);
+        write_file(
+            mod("sessions/" + start + "-com.game.n" + std::to_string(i) + ".tsv"),
+            "# session " + start + " com.game.n" + std::to_string(i) + " sustained\n" + body);
     }
     start_supervisor();
     ASSERT_TRUE(eventually([&] {
