@@ -175,46 +175,41 @@ int main(int argc, char** argv) {
                .c_str());
     write_file(work + "/true.sh", "exec /bin/true\n");
     write_file(module + "/presets.txt", "* max\n");  // whole governors first, as before
-    std::vector<double> trip, floor, own;
-    for (int i = 0; i < 41; ++i) {
-        double start = children_cpu_ms();
-        run({"sh", module + "/Scripts/performance.sh"});
-        run({"sh", module + "/Scripts/balanced.sh"});
-        trip.push_back(children_cpu_ms() - start);
-        start = children_cpu_ms();
-        run({"sh", work + "/true.sh"});
-        run({"sh", work + "/true.sh"});
-        floor.push_back(children_cpu_ms() - start);
-        own.push_back(trip.back() - floor.back());
-    }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    const double ctl_ms = median(trip);
-    printf(
-        "profile round trip (performance then balanced through sh and the entry scripts), 3 "
-        "policies x 8 tunables + GPU, median of 41 interleaved:\n"
-        "  max:       round trip %.2f ms CPU | floor (two shells exec'ing /bin/true) %.2f ms | "
-        "tessivarctl's own %.2f ms\n",
-        ctl_ms, median(floor), median(own));
-    // The other presets the same way.
-    for (const char* preset : {"sustained", "battery"}) {
-        write_file(module + "/presets.txt", std::string("* ") + preset + "\n");
-        std::vector<double> t, f, o;
+    // The round trip, the floor and the program's own cost, medians of 41 interleaved rounds.
+    const auto round_trips = [&](double* trip_ms, double* floor_ms, double* own_ms) {
+        std::vector<double> trip, floor, own;
         for (int i = 0; i < 41; ++i) {
             double start = children_cpu_ms();
             run({"sh", module + "/Scripts/performance.sh"});
             run({"sh", module + "/Scripts/balanced.sh"});
-            t.push_back(children_cpu_ms() - start);
+            trip.push_back(children_cpu_ms() - start);
             start = children_cpu_ms();
             run({"sh", work + "/true.sh"});
             run({"sh", work + "/true.sh"});
-            f.push_back(children_cpu_ms() - start);
-            o.push_back(t.back() - f.back());
+            floor.push_back(children_cpu_ms() - start);
+            own.push_back(trip.back() - floor.back());
         }
-        printf("  %-10s round trip %.2f ms CPU | floor %.2f ms | tessivarctl's own %.2f ms\n",
-               (std::string(preset) + ":").c_str(), median(t), median(f), median(o));
+        const auto median = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 2];
+        };
+        *trip_ms = median(trip);
+        *floor_ms = median(floor);
+        *own_ms = median(own);
+    };
+    printf(
+        "profile round trip (performance then balanced through sh and the entry scripts), 3 "
+        "policies x 8 tunables + GPU, median of 41 interleaved:\n");
+    double ctl_ms = 0;
+    for (const char* preset : {"max", "sustained", "battery"}) {
+        write_file(module + "/presets.txt", std::string("* ") + preset + "\n");
+        double trip = 0, floor = 0, own = 0;
+        round_trips(&trip, &floor, &own);
+        if (std::string(preset) == "max") ctl_ms = trip;
+        printf(
+            "  %-10s round trip %.2f ms CPU | floor (two shells exec'ing /bin/true) %.2f ms | "
+            "tessivarctl's own %.2f ms\n",
+            (std::string(preset) + ":").c_str(), trip, floor, own);
     }
     write_file(module + "/presets.txt", "* max\n");
     // The supervisor's work every 5 s of a game: one thermal check and one sample, measured in

@@ -146,25 +146,36 @@ void CtlTest::TearDown() {
     system(("rm -rf '" + root_ + "'").c_str());
 }
 
+namespace {
+
+// In a child: tessivarctl with `args` and standard output and error on `out`; never returns.
+[[noreturn]] void exec_ctl(const std::string& program, const std::vector<std::string>& args,
+                           int out) {
+    dup2(out, 1);
+    dup2(out, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+// Each launch in a clock tick of its own: launches are ordered by their start tick, and two in
+// one tick resolve to balanced whatever their order, as on a phone.
+void next_tick() {
+    usleep(static_cast<useconds_t>(1000000 / sysconf(_SC_CLK_TCK) + 1000));
+}
+
+}  // namespace
+
 pid_t CtlTest::start_ctl(const std::vector<std::string>& args, const std::string& log) const {
-    // Each launch in a clock tick of its own: launches are ordered by their start tick, and two
-    // in one tick resolve to balanced whatever their order, as on a phone.
-    const long tick_us = 1000000 / sysconf(_SC_CLK_TCK);
-    usleep(static_cast<useconds_t>(tick_us + 1000));
+    next_tick();
     const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        std::vector<char*> argv;
-        const std::string program = mod("tessivarctl");
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    if (pid == 0)
+        exec_ctl(mod("tessivarctl"), args,
+                 open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644));
     return pid;
 }
 
@@ -177,22 +188,11 @@ ctl::Result CtlTest::ctl(const std::vector<std::string>& args) const {
 }
 
 std::string CtlTest::ctl_piped(const std::vector<std::string>& args) const {
-    usleep(static_cast<useconds_t>(1000000 / sysconf(_SC_CLK_TCK) + 1000));
+    next_tick();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return "";
     const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        std::vector<char*> argv;
-        const std::string program = mod("tessivarctl");
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    if (pid == 0) exec_ctl(mod("tessivarctl"), args, fds[1]);
     close(fds[1]);
     std::string out;
     char buffer[512];

@@ -408,26 +408,7 @@ TEST_F(PresetTest, ARunStartedBeforeTheSupervisorReadTheChangeLineGetsThatGamesP
 
     // The last change names no game (the balanced launch is on its way): the default, said so.
     write_file(mod("last_change"), "boot-1\n2 com.android.launcher3\n");
-    const auto pipe_run = [&] {
-        int fds[2];
-        EXPECT_EQ(pipe(fds), 0);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            const std::string program = mod("tessivarctl");
-            execl(program.c_str(), program.c_str(), "profile", "performance", nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string out;
-        char buffer[512];
-        for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
-            out.append(buffer, static_cast<size_t>(got));
-        close(fds[0]);
-        waitpid(pid, nullptr, 0);
-        return out;
-    };
+    const auto pipe_run = [&] { return ctl_piped({"profile", "performance"}); };
     EXPECT_EQ(pipe_run().rfind("performance: sustained, the default preset (game unknown: the "
                                "last change names no game): ",
                                0),
