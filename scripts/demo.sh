@@ -42,6 +42,9 @@ mkdir -p "$cpu/policy0/schedutil" "$demo/defaults/schedutil"
 echo 500 > "$cpu/policy0/schedutil/rate_limit_us"
 echo 1804800 > "$cpu/policy0/schedutil/hispeed_freq"
 echo 1000 > "$demo/defaults/schedutil/rate_limit_us"
+# Android's cpuctl group of the app in front: the sustained preset (the default) raises its floor.
+mkdir -p "$device/dev/cpuctl/top-app"
+echo 0.00 > "$device/dev/cpuctl/top-app/cpu.uclamp.min"
 echo 0 > "$demo/defaults/schedutil/hispeed_freq"
 export PROFILE_ROOT=$device
 # Stands in for the kernel: selecting a governor replaces the old one's tunables directory with
@@ -86,8 +89,9 @@ STANDIN
 chmod 0755 "$demo/bin/dumpsys"
 
 echo "demo: starting $demo/build/Tessivar: a 45-second scenario; Ctrl-C ends it early"
-echo "demo: while the game runs, policy0's schedutil tunables read \"none\": the kernel drops a"
-echo "      governor's tunables when it leaves it; the vendor's values come back with balanced."
+echo "demo: the game gets the sustained preset (the default): the top-app group's uclamp.min goes"
+echo "      to 15 while it runs, no governor changes, and the device's own 0.00 comes back after."
+echo "      With 'tessivarctl preset set default max' it would be the performance governor instead."
 echo
 # In a process group of its own, so that stopping it also stops the dumpsys and scripts it runs.
 PATH=$demo/bin:$PATH setsid "$demo/build/Tessivar" &
@@ -108,7 +112,7 @@ trap 'exit 143' TERM
 governors() {
   local tunables
   tunables=$(cat "$cpu/policy0/schedutil/rate_limit_us" "$cpu/policy0/schedutil/hispeed_freq" 2>/dev/null | tr '\n' ' ')
-  echo "governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); cpu0 schedutil tunables (rate_limit_us hispeed_freq): ${tunables:-none}"
+  echo "governors: cpu0=$(cat "$cpu/policy0/scaling_governor") cpu4=$(cat "$cpu/policy4/scaling_governor") gpu=$(cat "$gpu/governor"); top-app uclamp.min=$(cat "$device/dev/cpuctl/top-app/cpu.uclamp.min"); cpu0 schedutil tunables (rate_limit_us hispeed_freq): ${tunables:-none}"
 }
 # Each scene is told once the daemon has acted on it: the profile it calls for is in force (or
 # 3 s have passed), and the profile's own lines have been printed.
