@@ -182,9 +182,9 @@ TEST_F(SessionTest, AKilledSupervisorLeavesAReadableSession) {
     start_supervisor();
     play("com.example.game");
     samples(3);
-    const size_t had = rows().size();
     kill(supervisor_, SIGKILL);
     waitpid(supervisor_, nullptr, 0);
+    const size_t had = rows().size();
     start_supervisor();
     ASSERT_TRUE(eventually([&] { return exists(mod("sessions/index")); }));
     const std::string json = ctl({"sessions", "--json"}).out;
