@@ -135,11 +135,12 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
     write_file(dev(kBattery + "/status"), "Charging\n");  // plugged in: no energy counted
     write_file(dev(kBattery + "/current_now"), "900000\n");
     samples(2);
-    write_file(dev(kBattery + "/status"), "Discharging\n");
+    // Off the charger: the current first, so no sample pairs a discharge with its current.
     write_file(dev(kBattery + "/current_now"), "-500000\n");
+    write_file(dev(kBattery + "/status"), "Discharging\n");
     cpu_ticks(ticks = 50);  // the counter was reset: no share for that interval, no spike
     samples(2);
-    unlink(dev(kCpufreq + "/policy4/stats/time_in_state").c_str());  // policy4 goes offline
+    system(("rm -rf '" + dev(kCpufreq + "/policy4/stats") + "'").c_str());  // policy4 goes offline
     cpu_ticks(ticks += 100);
     samples(2);
     write_file(root_ + "/timestats", timestats(4000, 13, 3900, 100));
