@@ -184,6 +184,16 @@ int count_games() {
     return count;
 }
 
+// A knob the preset in force changed, as a person reads it: "policy4 up_rate_limit_us".
+void changed_label(int i, fixed_text<256>* name) {
+    std::string_view node;
+    std::string_view leaf;
+    setting_name(facts.changed[i], &node, &leaf);
+    name->append(node);
+    name->append(node.empty() ? "" : " ");
+    name->append(leaf);
+}
+
 void print_plain() {
     if (facts.supervisor && facts.daemon) {
         printf("Tessivar: running (pid %d, supervisor %d)\n", facts.daemon, facts.supervisor);
@@ -206,11 +216,9 @@ void print_plain() {
         if (facts.changed_count) {
             printf(" (changed:");
             for (int i = 0; i < facts.changed_count; ++i) {
-                std::string_view node;
-                std::string_view leaf;
-                setting_name(facts.changed[i], &node, &leaf);
-                printf("%s %.*s%s%.*s", i ? "," : "", static_cast<int>(node.size()), node.data(),
-                       node.empty() ? "" : " ", static_cast<int>(leaf.size()), leaf.data());
+                fixed_text<256> name;
+                changed_label(i, &name);
+                printf("%s %s", i ? "," : "", name.c_str());
             }
             printf(")");
         }
@@ -310,13 +318,8 @@ void print_json() {
         }
         printf(",\"changed\":[");
         for (int i = 0; i < facts.changed_count; ++i) {
-            std::string_view node;
-            std::string_view leaf;
-            setting_name(facts.changed[i], &node, &leaf);
             fixed_text<256> name;
-            name.append(node);
-            name.append(node.empty() ? "" : " ");
-            name.append(leaf);
+            changed_label(i, &name);
             printf("%s", i ? "," : "");
             write_json_string(stdout, name.view());
         }
