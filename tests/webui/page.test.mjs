@@ -304,20 +304,12 @@ test('sessions: thirty listed within a second, charts with their tables, hostile
     assert.equal(await page.$$eval('#session-charts figure table', (t) => t.length), 3);
     assert.ok(await page.$$eval('#session-charts .mark', (m) => m.length) >= 1, 'the back-off is marked');
     assert.match(await page.$eval('#session-charts p', (p) => p.textContent), /Frames: \d+ \(3 dropped\), 57\.0 fps on average/);
-    if (scheme === 'light') {
-      await page.$eval('#session-detail', (d) => d.scrollIntoView());
-      await page.screenshot({ path: path.join(shots, 'session-light.png') });
-    }
     // The comparison: many sessions per preset for the game played most recently... 
     await page.select('#compare-game', 'com.example.game');
     assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Medians over 12 max sessions and 12 sustained sessions on this phone\.$/);
     const table = await page.$$eval('#compare-table tr', (rows) => rows.map((r) => [...r.children].map((c) => c.textContent).join('|')));
     assert.deepEqual(table, ['preset|sessions|median fps|5th pct fps|mWh per min|min to MODERATE|peak °C',
       'max|12|59.0|47.2|40.0|8.0 (12)|44.0', 'sustained|12|57.0|45.6|40.0|8.0 (12)|40.5']);
-    if (scheme === 'light') {
-      await page.$eval('#compare-game', (d) => d.scrollIntoView());
-      await page.screenshot({ path: path.join(shots, 'compare-light.png') });
-    }
     // ... too few for the other game.
     await page.select('#compare-game', 'com.tencent.ig');
     assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Too few sessions to say anything yet: each preset needs at least 3 \(max 3, sustained 3\)|^Medians over/);
@@ -443,6 +435,19 @@ State change detected: 2 -> 1. Screen: 1, Focus: 'com.example.game'
     await page.close();
   }
   stopSupervisor();
+  // The evidence for the README: a few sessions of each preset, one opened, and the comparison.
+  recordSessions(Array.from({ length: 8 }, (_, i) => ({
+    start: 1765000000 + i * 7200, game: 'com.example.game', preset: i % 2 ? 'max' : 'sustained',
+    minutes: 20 + i, fps: i % 2 ? 58.4 : 56.9, peak: i % 2 ? 446 : 411,
+  })));
+  const { page } = await openPage({ apps });
+  await page.click('#session-list li:nth-child(2) button');
+  await page.waitForFunction(() => document.querySelectorAll('#session-charts figure svg').length === 3);
+  await page.$eval('#session-title', (d) => d.scrollIntoView());
+  await page.screenshot({ path: path.join(shots, 'session-light.png') });
+  await page.$eval('#compare-game', (d) => d.previousElementSibling.previousElementSibling.scrollIntoView());
+  await page.screenshot({ path: path.join(shots, 'compare-light.png') });
+  await page.close();
 });
 
 test('2,000 installed apps: the search draws only the matches; how long the page takes (printed)', async () => {
