@@ -72,9 +72,11 @@ int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, co
     char text[512];
     module_path(path, sizeof path, "last_change");
     for (int waited = 0;; waited += 10) {
-        const int lock = lock_focus();
+        // Never blocks: a supervisor that holds the lock for long only costs the wait's bound.
+        const int lock = open_focus_lock();
+        const int locked = lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
         int unread = 0;
-        const int drained = ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0 && unread == 0;
+        const int drained = locked && ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0 && unread == 0;
         ssize_t n = 0;
         if (drained) n = read_small_file(path, text, sizeof text);
         unlock_focus(lock);

@@ -413,6 +413,15 @@ TEST_F(PresetTest, ARunStartedBeforeTheSupervisorReadTheChangeLineGetsThatGamesP
                                "last change names no game): ",
                                0),
               0u);
+    // A supervisor that holds its lock past the wait's bound delays the run, never holds it.
+    write_file(mod("last_change"), "boot-1\n1 com.new.game\n");
+    const int held = open(mod(".focus.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    EXPECT_EQ(pipe_run().rfind("performance: sustained, the default preset (game unknown: the "
+                               "change line was not read in time): ",
+                               0),
+              0u);
+    close(held);
     write_file(mod("last_change"), "boot-0\n1 com.new.game\n");  // another boot's
     EXPECT_EQ(pipe_run().rfind("performance: sustained, the default preset (game unknown: no "
                                "change recorded): ",
