@@ -209,7 +209,8 @@ test('taps while a change is in flight are queued, in order, and the switches ma
     box('com.listed.game').click();
     box('com.listed.game').click();
   });
-  await waitForList('com.listed.game\ncom.gone.game\ncom.a.app\ncom.b.app\n');
+  // In order: the two adds, then the listed game taken off and put back (at the end).
+  await waitForList('com.gone.game\ncom.a.app\ncom.b.app\ncom.listed.game\n');
   await page.waitForFunction(() => !document.querySelector('[aria-busy]'));
   await page.waitForFunction(() => document.getElementById('message').textContent === 'added com.listed.game');
   const checked = await page.$$eval('input[role=switch]', (boxes) => boxes.map((b) => `${b.getAttribute('aria-label')}=${b.checked}`));
