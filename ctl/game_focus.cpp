@@ -26,13 +26,15 @@ int open_focus_lock() {
 }  // namespace
 
 int lock_focus() {
-    const int fd = open_focus_lock();
+    // Opened once for the supervisor's life: each drain of the pipe costs two flock calls.
+    static int fd = -1;
+    if (fd < 0) fd = open_focus_lock();
     if (fd >= 0) flock(fd, LOCK_EX);
     return fd;
 }
 
 void unlock_focus(int fd) {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) flock(fd, LOCK_UN);
 }
 
 void record_change(std::string_view boot, int mode, std::string_view focus) {
@@ -71,15 +73,18 @@ int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, co
     char path[PATH_SIZE];
     char text[512];
     module_path(path, sizeof path, "last_change");
+    const int lock = open_focus_lock();
     for (int waited = 0;; waited += 10) {
         // Never blocks: a supervisor that holds the lock for long only costs the wait's bound.
-        const int lock = open_focus_lock();
         const int locked = lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
         int unread = 0;
         const int drained = locked && ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0 && unread == 0;
         ssize_t n = 0;
         if (drained) n = read_small_file(path, text, sizeof text);
-        unlock_focus(lock);
+        if (locked) flock(lock, LOCK_UN);
+        if (drained || waited >= wait_ms) {
+            if (lock >= 0) close(lock);
+        }
         if (drained) {
             int mode = 0;
             std::string_view package;

@@ -197,13 +197,13 @@ int write_device_value(const char* device, const char* value) {
     if (!device_path(path, sizeof path, device)) return 0;
     // Never creates a file. A refused write is no answer yet: the read-back is (a value the
     // kernel already held counts as written).
-    const int fd = open_device_file(path, O_WRONLY | O_TRUNC);
+    const size_t len = strlen(value);
+    const int fd = len < VALUE_SIZE ? open_device_file(path, O_WRONLY | O_TRUNC) : -1;
     if (fd >= 0) {
-        const size_t len = strlen(value);
         static char line[VALUE_SIZE + 1];
-        memcpy(line, value, len < VALUE_SIZE ? len : VALUE_SIZE - 1);
-        line[len < VALUE_SIZE ? len : VALUE_SIZE - 1] = '\n';
-        const int ok = len < VALUE_SIZE && write_all(fd, std::string_view(line, len + 1));
+        memcpy(line, value, len);
+        line[len] = '\n';
+        const int ok = write_all(fd, std::string_view(line, len + 1));
         if (close(fd) == 0 && ok) kernel_hook(path, value);  // sysfs may refuse only at close
     }
     static char back[VALUE_SIZE];

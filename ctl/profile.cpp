@@ -46,16 +46,8 @@ int switched_off() {
 int next_state_has(const snapshot_group& group) {
     std::string_view first = group.text;
     snapshot_line line;
-    if (!next_snapshot_line(&first, &line) || line.path.empty()) return 0;
-    std::string_view rest = next_state.view();
-    snapshot_group mine;
-    while (next_snapshot_group(&rest, &mine)) {
-        std::string_view text = mine.text;
-        snapshot_line other;
-        if (next_snapshot_line(&text, &other) && other.kind == line.kind && other.path == line.path)
-            return 1;
-    }
-    return 0;
+    return next_snapshot_line(&first, &line) && !line.path.empty() &&
+           !find_group(next_state.view(), line.path).empty();
 }
 
 // Held lines this run did not take up (a node that is gone, a knob of another preset) stay
@@ -116,14 +108,19 @@ unsigned choose_preset(char* package, size_t cap, const char** unknown) {
     return preset_for(presets, package);
 }
 
+// The P line of a launch.
+void append_launch_line(std::string_view preset, std::string_view package) {
+    next_state.append("P ");
+    next_state.append(preset);
+    next_state.append_char(' ');
+    next_state.append(package.empty() ? std::string_view("-") : package);
+    next_state.append_char('\n');
+}
+
 int apply_performance(unsigned preset, const char* package, const char* unknown) {
     find_governor_nodes(&run.nodes);
     if (!begin_state("performance", run.stamp)) return 1;
-    next_state.append("P ");
-    next_state.append(preset_name(preset));
-    next_state.append_char(' ');
-    next_state.append(package[0] ? package : "-");
-    next_state.append_char('\n');
+    append_launch_line(preset_name(preset), package);
     int boost[MAX_NODES] = {};
     fixed_text<1024> not_recorded;
     if (preset == PRESET_MAX) {
@@ -173,35 +170,24 @@ int usage_profile() {
 
 // The preset and game of the launch in force, from its P line.
 unsigned preset_in_force(char* package, size_t cap) {
-    std::string_view rest = run.state.held;
-    snapshot_line line;
+    std::string_view preset;
+    std::string_view game;
     package[0] = '\0';
-    while (next_snapshot_line(&rest, &line)) {
-        if (line.kind != 'P') continue;
-        const size_t space = line.value.find(' ');
-        const std::string_view game =
-            space == std::string_view::npos ? "" : sub(line.value, space + 1);
-        if (game != "-" && game.size() < cap) {
-            memcpy(package, game.data(), game.size());
-            package[game.size()] = '\0';
-        }
-        return preset_from_name(sub(line.value, 0, space));
+    if (!launch_preset(run.state.held, &preset, &game)) return PRESET_SUSTAINED;
+    if (game.size() < cap) {
+        memcpy(package, game.data(), game.size());
+        package[game.size()] = '\0';
     }
-    return PRESET_SUSTAINED;
+    return preset_from_name(preset) ? preset_from_name(preset) : PRESET_SUSTAINED;
 }
 
 // The boost of the launch in force taken back; the launch stays in force, marked backed off.
 int back_off(const char* level) {
     restore_counts counts;
     if (!begin_state("performance", run.state.stamp)) return 1;
-    std::string_view rest = run.state.held;
-    snapshot_line line;
-    while (next_snapshot_line(&rest, &line))
-        if (line.kind == 'P') {
-            next_state.append("P ");
-            next_state.append(line.value);
-            next_state.append_char('\n');
-        }
+    std::string_view preset;
+    std::string_view game;
+    if (launch_preset(run.state.held, &preset, &game)) append_launch_line(preset, game);
     char mark[96];
     snprintf(mark, sizeof mark, "X %s %lld\n", level, static_cast<long long>(time(nullptr)));
     next_state.append(mark);
@@ -249,17 +235,7 @@ int write_state() {
 }
 
 std::string_view held_group(std::string_view path) {
-    if (!run.has_state) return {};
-    std::string_view rest = run.state.held;
-    snapshot_group group;
-    while (next_snapshot_group(&rest, &group)) {
-        std::string_view text = group.text;
-        snapshot_line line;
-        if ((group.kind == 'G' || group.kind == 'K') && next_snapshot_line(&text, &line) &&
-            line.path == path)
-            return group.text;
-    }
-    return {};
+    return run.has_state ? find_group(run.state.held, path) : std::string_view();
 }
 
 int run_profile(const char* which, const char* option, const char* extra) {

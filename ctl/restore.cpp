@@ -35,17 +35,8 @@ void name_path(fixed_text<1024>* names, std::string_view node, std::string_view 
 }
 
 std::string_view leaf_of(std::string_view path) {
-    std::string_view node;
-    std::string_view leaf;
-    setting_name(path, &node, &leaf);
-    return leaf;
-}
-
-std::string_view node_name_of(std::string_view path) {
-    std::string_view node;
-    std::string_view leaf;
-    setting_name(path, &node, &leaf);
-    return node;
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : sub(path, slash + 1);
 }
 
 void note_pending(restore_counts* counts, std::string_view node) {
@@ -121,8 +112,9 @@ int restore_knob(const snapshot_group& group, restore_counts* counts) {
     snprintf(path, sizeof path, "%.*s", static_cast<int>(line.path.size()), line.path.data());
     memcpy(value_buffer, own.data(), own.size());
     value_buffer[own.size()] = '\0';
-    const std::string_view node = node_name_of(line.path);
-    const std::string_view what = leaf_of(line.path);
+    std::string_view node;
+    std::string_view what;
+    setting_name(line.path, &node, &what);
     const int readable = read_device_value(path, now_buffer, sizeof now_buffer);
     if (readable && same_value(now_buffer, own)) {
         ++counts->restored;  // already the device's own

@@ -158,8 +158,12 @@ void session_begin(const char* game, const char* preset, long long now_ms) {
 
 void session_sample(long long now_ms, int level, int cooling) {
     if (!r.active) return;
+    // A sample a long session does not keep is not read at all: the next kept one's shares
+    // span both intervals.
+    const long long t_ms = now_ms - r.started_ms;
+    if (r.fd < 0 || !keep_sample(t_ms, r.index++)) return;
     sample s{};
-    s.t_ms = now_ms - r.started_ms;
+    s.t_ms = t_ms;
     s.level = level;
     s.cooling = cooling;
     char device[PATH_SIZE];
@@ -219,8 +223,6 @@ void session_sample(long long now_ms, int level, int cooling) {
             r.have_times[c] = 0;
         }
     }
-    const long long index = r.index++;
-    if (r.fd < 0 || !keep_sample(s.t_ms, index)) return;
     char row[512];
     const int len = format_sample(s, row, sizeof row);
     if (len > 0) write_all(r.fd, std::string_view(row, static_cast<size_t>(len)));

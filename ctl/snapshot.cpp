@@ -174,3 +174,28 @@ void setting_name(std::string_view path, std::string_view* node, std::string_vie
         }
     }
 }
+
+std::string_view find_group(std::string_view text, std::string_view path) {
+    snapshot_group group;
+    while (next_snapshot_group(&text, &group)) {
+        std::string_view lines = group.text;
+        snapshot_line line;
+        if ((group.kind == 'G' || group.kind == 'K') && next_snapshot_line(&lines, &line) &&
+            line.path == path)
+            return group.text;
+    }
+    return {};
+}
+
+int launch_preset(std::string_view held, std::string_view* preset, std::string_view* game) {
+    snapshot_line line;
+    while (next_snapshot_line(&held, &line)) {
+        const size_t space = line.value.find(' ');
+        if (line.kind != 'P' || space == std::string_view::npos) continue;
+        *preset = sub(line.value, 0, space);
+        *game = sub(line.value, space + 1);
+        if (*game == "-") *game = {};
+        return 1;
+    }
+    return 0;
+}

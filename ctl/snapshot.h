@@ -59,6 +59,14 @@ int next_snapshot_group(std::string_view* text, snapshot_group* group);
 // file of no node) and its leaf ("up_rate_limit_us").
 void setting_name(std::string_view path, std::string_view* node, std::string_view* leaf);
 
+// The group of `text` whose first line names `path` (a G line's governor file, a K line's
+// file); empty when there is none.
+std::string_view find_group(std::string_view text, std::string_view path);
+
+// The preset and game of the launch in force, from the P line of `held` (the game empty when
+// none was known); 0 when there is no P line.
+int launch_preset(std::string_view held, std::string_view* preset, std::string_view* game);
+
 // A K line's value: what a preset wrote and the device's own value; 0 when malformed.
 int split_knob_value(std::string_view value, std::string_view* ours, std::string_view* own);
 

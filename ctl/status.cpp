@@ -46,8 +46,8 @@ struct status_facts {
     int snapshot_held;
     std::string_view pending[MAX_NODES];  // nodes whose settings are still to be put back
     int pending_count;
-    std::string_view preset;  // the preset in force and its game ("-": none known)
-    std::string_view preset_game;
+    std::string_view preset;       // the preset in force and its game ("-": none known)
+    std::string_view preset_game;  // empty when none was known
     std::string_view changed[64];  // the knobs it set: their files
     int changed_count;
     std::string_view backoff_level;  // empty: not backed off
@@ -114,13 +114,11 @@ void read_profile_state() {
     facts.changed_count = 0;
     facts.backoff_level = {};
     rest = profile == "performance" ? held : std::string_view();
+    if (!launch_preset(rest, &facts.preset, &facts.preset_game)) facts.preset = {};
     snapshot_line line;
     while (next_snapshot_line(&rest, &line)) {
         const size_t space = line.value.find(' ');
-        if (line.kind == 'P' && space != std::string_view::npos) {
-            facts.preset = sub(line.value, 0, space);
-            facts.preset_game = sub(line.value, space + 1);
-        } else if (line.kind == 'X' && space != std::string_view::npos) {
+        if (line.kind == 'X' && space != std::string_view::npos) {
             facts.backoff_level = sub(line.value, 0, space);
             facts.backoff_since = atoll(sub(line.value, space + 1).data());
         } else if (line.kind == 'K' && facts.changed_count < 64) {
@@ -210,7 +208,7 @@ void print_plain() {
     printf("\n");
     if (!facts.preset.empty()) {
         printf("Preset in force: %.*s", static_cast<int>(facts.preset.size()), facts.preset.data());
-        if (facts.preset_game != "-")
+        if (!facts.preset_game.empty())
             printf(" for %.*s", static_cast<int>(facts.preset_game.size()),
                    facts.preset_game.data());
         if (facts.changed_count) {
@@ -311,7 +309,7 @@ void print_json() {
         printf("{\"name\":");
         write_json_string(stdout, facts.preset);
         printf(",\"game\":");
-        if (facts.preset_game == "-") {
+        if (facts.preset_game.empty()) {
             printf("null");
         } else {
             write_json_string(stdout, facts.preset_game);

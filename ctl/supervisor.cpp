@@ -156,20 +156,14 @@ void state_changed(const char* boot) {
     if (state.stamp.start_ticks == s.session_ticks) return;  // the same game, backed off or not
     s.session_ticks = state.stamp.start_ticks;
     // The preset and game the launch applied, from its P line.
-    char preset[16] = "-";
-    char game[128] = "-";
-    std::string_view rest = state.held;
-    snapshot_line line;
-    while (next_snapshot_line(&rest, &line))
-        if (line.kind == 'P') {
-            const size_t space = line.value.find(' ');
-            if (space != std::string_view::npos && space < sizeof preset &&
-                line.value.size() - space - 1 < sizeof game) {
-                snprintf(preset, sizeof preset, "%.*s", static_cast<int>(space), line.value.data());
-                snprintf(game, sizeof game, "%.*s", static_cast<int>(line.value.size() - space - 1),
-                         line.value.data() + space + 1);
-            }
-        }
+    std::string_view preset_name = "-";
+    std::string_view game_name;
+    launch_preset(state.held, &preset_name, &game_name);
+    char preset[16];
+    char game[128];
+    snprintf(preset, sizeof preset, "%.*s", static_cast<int>(preset_name.size()),
+             preset_name.data());
+    snprintf(game, sizeof game, "%.*s", static_cast<int>(game_name.size()), game_name.data());
     session_begin(game, preset, now_ms());
     s.backoff = backoff_state{};
     s.thermal = thermal_begin(now_ms());
