@@ -174,7 +174,7 @@ unsigned preset_in_force(char* package, size_t cap) {
     std::string_view game;
     package[0] = '\0';
     if (!launch_preset(run.state.held, &preset, &game)) return PRESET_SUSTAINED;
-    if (game.size() < cap) {
+    if (!game.empty() && game.size() < cap) {  // an empty view may have no data at all
         memcpy(package, game.data(), game.size());
         package[game.size()] = '\0';
     }

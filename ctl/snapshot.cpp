@@ -194,7 +194,7 @@ int launch_preset(std::string_view held, std::string_view* preset, std::string_v
         if (line.kind != 'P' || space == std::string_view::npos) continue;
         *preset = sub(line.value, 0, space);
         *game = sub(line.value, space + 1);
-        if (*game == "-") *game = {};
+        if (*game == "-") *game = std::string_view("", 0);  // empty, and never a null pointer
         return 1;
     }
     return 0;

@@ -157,7 +157,7 @@ void state_changed(const char* boot) {
     s.session_ticks = state.stamp.start_ticks;
     // The preset and game the launch applied, from its P line.
     std::string_view preset_name = "-";
-    std::string_view game_name;
+    std::string_view game_name = "";
     launch_preset(state.held, &preset_name, &game_name);
     char preset[16];
     char game[128];
