@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "boot.h"
+#include "choose.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
@@ -44,6 +45,7 @@ struct supervisor_state {
     long long retry_at;  // when to retry a restore the kernel refused; 0 when none is pending
     int retry_delay;     // seconds, 5 doubling to 300
     unsigned long long session_ticks;  // the launch of the game in front; 0 between games
+    char session_game[128];            // its game, for "Choose for me" when it ends
     long long thermal_at;              // the next thermal check; 0 between games
     backoff_state backoff;
     thermal_source* thermal;
@@ -135,6 +137,15 @@ long long after_seconds(int seconds) {
     return now_ms() + static_cast<long long>(seconds) * second_ms();
 }
 
+// The session in progress ends: its summary is written, then "Choose for me" takes its step for
+// the game (once per session, never between games).
+void end_session() {
+    if (!session_active()) return;
+    session_end(now_ms());
+    char line[400];
+    if (choose_after_session(s.session_game, line, sizeof line)) note(line);
+}
+
 // What the state says now: the retry of a pending restore is armed or disarmed, and a game
 // session (a launch of performance) starts or ends; its thermal checks run on a timer that
 // exists only while it lasts.
@@ -150,7 +161,7 @@ void state_changed(const char* boot) {
     if (!ok || state.profile != "performance") {
         s.session_ticks = 0;
         s.thermal_at = 0;
-        session_end(now_ms());
+        end_session();
         return;
     }
     if (state.stamp.start_ticks == s.session_ticks) return;  // the same game, backed off or not
@@ -164,6 +175,8 @@ void state_changed(const char* boot) {
     snprintf(preset, sizeof preset, "%.*s", static_cast<int>(preset_name.size()),
              preset_name.data());
     snprintf(game, sizeof game, "%.*s", static_cast<int>(game_name.size()), game_name.data());
+    end_session();  // a game straight after a game
+    snprintf(s.session_game, sizeof s.session_game, "%s", game);
     session_begin(game, preset, now_ms());
     s.backoff = backoff_state{};
     s.thermal = thermal_begin(now_ms());
