@@ -161,7 +161,11 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
                    not_recorded.c_str());
         return 0;
     }
-    const int took = apply_plan(plan);
+    const int took = apply_plan(&plan);
+    // A value the kernel keeps its own way (timer_rate in whole jiffies) is ours as it shows
+    // it; should this record fail, the restore still knows the rounding by its rule.
+    if (record_read_backs(plan) && !write_state())
+        fprintf(stderr, "tessivarctl: %s: %s\n", run.state_path, strerror(errno));
     printf("performance: %s: %s", which,
            plan.changed.len ? plan.changed.c_str() : "nothing to change");
     if (took < plan.count) printf(" (%d of %d writes refused)", plan.count - took, plan.count);
