@@ -152,6 +152,24 @@ int read_device_value(const char* device, char* out, size_t cap) {
            read_value_from(open_device_file(path, O_RDONLY), out, cap);
 }
 
+long long limit_in_force(const knob& k, const char* path) {
+    const char* leaf = knob_limit_leaf(k);
+    const char* slash = strrchr(path, '/');
+    char file[PATH_SIZE];
+    char value[32];
+    if (!leaf || !slash ||
+        snprintf(file, sizeof file, "%.*s/%s", static_cast<int>(slash - path), path, leaf) >=
+            static_cast<int>(sizeof file) ||
+        !read_device_value(file, value, sizeof value) || !value[0] || strlen(value) > 18)
+        return -1;
+    long long n = 0;
+    for (const char* c = value; *c; ++c) {
+        if (*c < '0' || *c > '9') return -1;
+        n = n * 10 + (*c - '0');
+    }
+    return n;
+}
+
 int offers_performance(const governor_node& node) {
     char file[PATH_SIZE];
     char list[VALUE_SIZE * 2];
@@ -192,7 +210,7 @@ void kernel_hook(const char* path, const char* value) {
 
 }  // namespace
 
-int write_device_value(const char* device, const char* value) {
+int write_and_read_back(const char* device, const char* value, char* back, size_t cap) {
     char path[PATH_SIZE];
     if (!device_path(path, sizeof path, device)) return 0;
     // Never creates a file. A refused write is no answer yet: the read-back is (a value the
@@ -206,7 +224,10 @@ int write_device_value(const char* device, const char* value) {
         const int ok = write_all(fd, std::string_view(line, len + 1));
         if (close(fd) == 0 && ok) kernel_hook(path, value);  // sysfs may refuse only at close
     }
+    return read_value_from(open_device_file(path, O_RDONLY), back, cap);
+}
+
+int write_device_value(const char* device, const char* value) {
     static char back[VALUE_SIZE];
-    return read_value_from(open_device_file(path, O_RDONLY), back, sizeof back) &&
-           same_value(back, value);
+    return write_and_read_back(device, value, back, sizeof back) && same_value(back, value);
 }

@@ -7,6 +7,8 @@
 
 #include "ctl_config.h"
 
+struct knob;
+
 constexpr int MAX_NODES = 32;
 // One sysfs value: a page at most (a sysfs file shows no more), with room for the final NUL.
 constexpr size_t VALUE_SIZE = 4096 + 1;
@@ -41,10 +43,17 @@ int tunable_dirs(const governor_node& node, const char* governor, char (*out)[PA
 // Whether the kernel offers the "performance" governor for the node.
 int offers_performance(const governor_node& node);
 
+// The maximum in force beside a knob's file at `path` (knob_limit_leaf), for read_knob; -1 when
+// the knob has none or it cannot be read.
+long long limit_in_force(const knob& k, const char* path);
+
 // Reads the one-line value of a device file.
 int read_device_value(const char* path, char* out, size_t cap);
 // Writes a value to an existing device file and reads it back: 1 when the file now holds it
 // (the same number counts: uclamp shows "15" as "15.00").
 int write_device_value(const char* path, const char* value);
+// The same, leaving what the file shows after the write in `back` (the kernel may show its own
+// rounding of the value, or a floor cut down to a cap); 0 when it cannot be read back.
+int write_and_read_back(const char* path, const char* value, char* back, size_t cap);
 
 #endif

@@ -95,14 +95,16 @@ int restore_governor_group(const snapshot_group& group, restore_counts* counts) 
     return refused;
 }
 
-// A knob a preset set: put back only while it still holds what was written. Answers whether
-// it was refused (then it is kept).
+// A knob a preset set: put back only while it still holds our request, by the kernel's own
+// rules (a floor cut down to a cap, a value kept in its own units, are still ours). Answers
+// whether it was refused (then it is kept).
 int restore_knob(const snapshot_group& group, restore_counts* counts) {
     std::string_view rest = group.text;
     snapshot_line line;
     std::string_view ours;
     std::string_view own;
-    if (!next_snapshot_line(&rest, &line) || !knob_path_allowed(line.path) ||
+    const knob* k = nullptr;
+    if (!next_snapshot_line(&rest, &line) || !(k = knob_of_path(line.path)) ||
         !split_knob_value(line.value, &ours, &own) || own.size() >= VALUE_SIZE ||
         line.path.size() >= PATH_SIZE) {
         ++counts->ignored;
@@ -116,17 +118,19 @@ int restore_knob(const snapshot_group& group, restore_counts* counts) {
     std::string_view what;
     setting_name(line.path, &node, &what);
     const int readable = read_device_value(path, now_buffer, sizeof now_buffer);
+    const long long max = readable ? limit_in_force(*k, path) : -1;
     if (readable && same_value(now_buffer, own)) {
         ++counts->restored;  // already the device's own
         return 0;
     }
-    if (readable && !same_value(now_buffer, ours)) {
+    if (readable && !still_ours(read_knob(*k, ours, now_buffer, max))) {
         // The Power HAL or a thermal engine has written it since: its value stands.
         ++counts->left;
         name_path(&counts->left_names, node, what);
         return 0;
     }
-    if (readable && write_device_value(path, value_buffer)) {
+    if (readable && write_and_read_back(path, value_buffer, now_buffer, sizeof now_buffer) &&
+        still_ours(read_knob(*k, value_buffer, now_buffer, limit_in_force(*k, path)))) {
         ++counts->restored;
         return 0;
     }

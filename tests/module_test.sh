@@ -115,7 +115,8 @@ test_entry_points() {
   ln -s "$ctl_test_dir/daemon-standin" "$moddir/Tessivar"
   echo "* max" > "$moddir/presets.txt"  # whole governors, as these checks count them
   printf '#!/bin/sh\n[ "$1" = sys.boot_completed ] && echo 1\n' > "$work/stubs/getprop"
-  chmod 0755 "$work/stubs/getprop"
+  printf '#!/bin/sh\necho "*Dump GameManagerService*"; echo; echo " No intervention found for package com.example.racing"\n' > "$work/stubs/dumpsys"
+  chmod 0755 "$work/stubs/getprop" "$work/stubs/dumpsys"
   spath=$work/stubs:$(shell_path "$name")
   export TESSIVAR_MODULE_DIR=$moddir PROFILE_ROOT=$dev TESSIVAR_FAST_PAUSES=1
   run() { env PATH="$spath" "$shell" "$@"; }
@@ -146,6 +147,9 @@ test_entry_points() {
   expect_eq "games.sh list" "$(run "$moddir/Scripts/games.sh" list | tail -n 1)" com.example.game
   out=$(run "$moddir/action.sh")
   case $out in "Tessivar: running (pid "*", supervisor $supervisor)"*) ;; *) fail "action.sh: $out" ;; esac
+  case $out in *"Games on this phone that Tessivar does not boost yet: 1
+  com.example.racing
+"*) ;; *) fail "action.sh names no suggestion: $out" ;; esac
 
   # Removal: uninstall.sh stops everything and restores.
   run "$moddir/Scripts/performance.sh" > /dev/null

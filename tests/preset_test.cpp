@@ -219,6 +219,18 @@ protected:
                 all += path + "=" + read_file(dev(path));
         return all;
     }
+    // A thermal cap on a node as the kernel stand-in keeps one ("none" lifts it).
+    void cap(const std::string& dir, const char* freq) const {
+        ASSERT_EQ(system(("'" + root_ + "/kernel-hook' cap '" + dev(dir) + "' " + freq).c_str()),
+                  0);
+    }
+    // The start ticks of the launch in force, as the supervisor names it to a back-off.
+    std::string launch_ticks() const {
+        const std::string text = read_file(mod("current_profile"));
+        const size_t line = text.find('\n') + 1;
+        const std::string stamp = text.substr(line, text.find('\n', line) - line);
+        return stamp.substr(stamp.rfind(' ') + 1);
+    }
     std::string prefix(const char* preset) const {
         return std::string("performance: ") + preset +
                ", the default preset (game unknown: not launched by Tessivar): ";
@@ -296,6 +308,59 @@ TEST_F(PresetTest, AKnobChangedBySomeoneElseIsLeftAlone) {
     EXPECT_EQ(read_file(dev("/dev/cpuctl/top-app/cpu.uclamp.min")), "50.00\n");
     EXPECT_EQ(read_file(dev(kKgsl + "/min_freq")), "200000000\n");
     EXPECT_EQ(read_file(dev(kCpu + "/cpufreq/policy6/schedutil/rate_limit_us")), "2000\n");
+}
+
+// A thermal cap while the game runs: cpufreq and devfreq show our floor cut down to the cap and
+// keep the request, applied again once the cap lifts. The back-off and balanced, which run in
+// exactly that moment, know the floor as still ours and put the device's own back, so the phone
+// does not sit at the game's floors once it cools.
+TEST_F(PresetTest, AFloorTheKernelCutsDownToACapIsStillOursAndIsPutBack) {
+    const std::string cpu4 = kCpu + "/cpu4/cpufreq";
+    for (const bool backoff : {false, true}) {
+        SCOPED_TRACE(backoff ? "the thermal back-off" : "balanced");
+        use(kernel_3_18());
+        write_file(mod("presets.txt"), "* sustained\n");
+        const std::string before = tree();
+        ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+        ASSERT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "900000\n");
+        ASSERT_EQ(read_file(dev(kKgsl + "/min_freq")), "450000000\n");
+        cap(cpu4, "800000");
+        cap(kKgsl, "320000000");
+        ASSERT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "800000\n");
+        ASSERT_EQ(read_file(dev(kKgsl + "/min_freq")), "320000000\n");
+        const auto out = backoff ? ctl({"profile", "backoff", launch_ticks(), "MODERATE"})
+                                 : ctl({"profile", "balanced"});
+        EXPECT_NE(out.out.find("restored 3 setting(s) of the device's own, 0 refused\n"),
+                  std::string::npos)
+            << out.out;
+        cap(cpu4, "none");
+        cap(kKgsl, "none");
+        EXPECT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "600000\n");
+        EXPECT_EQ(read_file(dev(kKgsl + "/min_freq")), "200000000\n");
+        if (backoff) {
+            EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
+        }
+        EXPECT_EQ(tree(), before);
+    }
+}
+
+// interactive keeps timer_rate in whole jiffies: at HZ=250 a written 10000 reads back 12000.
+// That is the write taking, and 12000 is ours: balanced puts the vendor's 20000 back.
+TEST_F(PresetTest, ATimerTheKernelKeepsInJiffiesIsOursAsItShowsIt) {
+    const Kernel kernel = kernel_3_18();
+    const std::string timer = kCpu + "/cpufreq/interactive/timer_rate";
+    use(kernel);
+    write_file(dev("/hz"), "250\n");
+    write_file(mod("presets.txt"), "* sustained\n");
+    const std::string before = tree();
+    EXPECT_EQ(ctl({"profile", "performance"}).out, prefix("sustained") + kernel.sustained + "\n");
+    EXPECT_EQ(read_file(dev(timer)), "12000\n");
+    EXPECT_NE(read_file(mod("current_profile")).find("\nK " + timer + " 12000\t20000\n"),
+              std::string::npos)
+        << read_file(mod("current_profile"));
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 3 setting(s) of the device's own, 0 refused\n");
+    EXPECT_EQ(tree(), before);
 }
 
 // A knob whose file is gone at restore (a cgroup remounted, a GPU driver re-probed) is kept
