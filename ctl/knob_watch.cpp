@@ -185,8 +185,11 @@ void knob_watch_summary(char* out, size_t cap) {
     for (int i = 0; i < count; ++i) {
         if (!list[i].record.times) continue;
         text.append(text.len ? "," : "");
+        // One field of the sessions index: no space, nor its separators.
         for (const char* c = list[i].label; *c; ++c)
-            text.append_char(*c == ' ' ? '/' : *c);
+            text.append_char(*c == ' '                                         ? '/'
+                             : *c == ',' || *c == ':' || *c == '=' || *c < '!' ? '_'
+                                                                               : *c);
         text.append_char(':');
         text.append_number(list[i].record.times);
         text.append(list[i].record.left ? ":left" : ":kept");

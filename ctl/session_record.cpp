@@ -223,9 +223,10 @@ int format_session_line(const session_line& l, char* out, size_t cap) {
     if (n > 0 && static_cast<size_t>(n) < cap)
         n += snprintf(out + n, cap - static_cast<size_t>(n),
                       "%s samples=%d throttled_samples=%d frames_known=%d frames=%lld "
-                      "dropped=%lld fps_x100=%d low_fps_x100=%d\n",
+                      "dropped=%lld fps_x100=%d low_fps_x100=%d%s%s\n",
                       s.clusters ? "" : "-", s.samples, s.throttled_samples, l.frames_known,
-                      l.frames, l.dropped, l.fps_x100, l.low_fps_x100);
+                      l.frames, l.dropped, l.fps_x100, l.low_fps_x100,
+                      l.taken_back[0] ? " taken_back=" : "", l.taken_back);
     return n > 0 && static_cast<size_t>(n) < cap ? n : 0;
 }
 
@@ -240,13 +241,15 @@ int parse_session_line(std::string_view text, session_line* l) {
         int ok = 0;
         const long long v = to_number(item, &ok);
         session_summary& s = l->summary;
-        if (key == "game" || key == "preset") {
-            char* into = key == "game" ? l->game : l->preset;
-            const size_t cap = key == "game" ? sizeof l->game : sizeof l->preset;
+        if (key == "game" || key == "preset" || key == "taken_back") {
+            char* into = key == "game" ? l->game : key == "preset" ? l->preset : l->taken_back;
+            const size_t cap = key == "game"     ? sizeof l->game
+                               : key == "preset" ? sizeof l->preset
+                                                 : sizeof l->taken_back;
             if (item.empty() || item.size() >= cap) return 0;
             memcpy(into, item.data(), item.size());
             into[item.size()] = '\0';
-            ++seen;
+            seen += key != "taken_back";
         } else if (key == "levels_s" || key == "top_permille") {
             int i = 0;
             while (!item.empty() && item != "-") {

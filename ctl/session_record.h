@@ -76,6 +76,9 @@ struct session_line {
     long long dropped;
     int fps_x100;
     int low_fps_x100;
+    // What the phone took back during the session: "top-app/cpu.uclamp.min:6:left,..." (the
+    // knob with '/' for its space, the times, "left" to the system or "kept"); empty: nothing.
+    char taken_back[256];
 };
 int format_session_line(const session_line& line, char* out, size_t cap);
 int parse_session_line(std::string_view text, session_line* line);

@@ -38,6 +38,7 @@ struct recording {
     char last_times[MAX_CLUSTERS][4096];  // each cluster's time_in_state at the last sample
     int have_times[MAX_CLUSTERS];
     frame_counts frames_start;
+    char taken_back[256];
 };
 recording r;
 char dump[512 * 1024];
@@ -89,7 +90,7 @@ int frames_of_session(frame_counts* frames) {
 
 // Summarizes a session's file into an index line.
 int summarize_file(const char* path, long long start, const char* game, const char* preset,
-                   const frame_counts* frames) {
+                   const frame_counts* frames, const char* taken_back = "") {
     const int fd = open_regular(path, O_RDONLY);
     if (fd < 0) return 0;
     static char content[2 * 1024 * 1024];
@@ -112,6 +113,7 @@ int summarize_file(const char* path, long long start, const char* game, const ch
     summary.start = start;
     snprintf(summary.game, sizeof summary.game, "%s", game);
     snprintf(summary.preset, sizeof summary.preset, "%s", preset);
+    snprintf(summary.taken_back, sizeof summary.taken_back, "%s", taken_back);
     summarize(rows, count, &summary.summary);
     if (frames) {
         summary.frames_known = 1;
@@ -228,6 +230,10 @@ void session_sample(long long now_ms, int level, int cooling) {
     if (len > 0) write_all(r.fd, std::string_view(row, static_cast<size_t>(len)));
 }
 
+void session_taken_back(const char* summary) {
+    if (r.active) snprintf(r.taken_back, sizeof r.taken_back, "%s", summary);
+}
+
 void session_end(long long now_ms) {
     if (!r.active) return;
     session_sample(now_ms, -1, 0);
@@ -243,7 +249,7 @@ void session_end(long long now_ms) {
     char path[PATH_SIZE];
     if (session_file_name(name, sizeof name, r.start, r.game) &&
         sessions_path(path, sizeof path, name))
-        summarize_file(path, r.start, r.game, r.preset, known ? &frames : nullptr);
+        summarize_file(path, r.start, r.game, r.preset, known ? &frames : nullptr, r.taken_back);
 }
 
 void sessions_recover() {

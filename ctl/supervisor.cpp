@@ -270,6 +270,9 @@ void thermal_tick(const char* boot) {
         run_profile_program("rearm", ticks);
     } else if (knob_watch_check(seconds_ms, note)) {
         knob_watch_publish(boot, s.session_ticks, s.front_note);
+        char taken[256];
+        knob_watch_summary(taken, sizeof taken);
+        session_taken_back(taken);
     }
     s.thermal_at = s.session_ticks ? after_seconds(THERMAL_POLL_SECONDS) : 0;
 }

@@ -285,9 +285,10 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_NE(tunables().find(" policy4/walt/target_loads=80 1516800:90"), std::string::npos);
     EXPECT_EQ(read_file(uclamp), "15\n");
-    EXPECT_NE(log().find("performance: com.other.game is in front now: restored "),
-              std::string::npos)
-        << log();
+    EXPECT_TRUE(eventually([&] {
+        return log().find("performance: com.other.game is in front now: restored ") !=
+               std::string::npos;
+    })) << log();
     ASSERT_TRUE(eventually([&] {
         return read_file(mod("sessions/index")).find(" game=com.example.game preset=max ") !=
                std::string::npos;
@@ -400,6 +401,13 @@ TEST_F(SessionTest, AKnobTakenBackIsSetAgainUntilAWriterKeepsAtIt) {
     ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
     EXPECT_EQ(read_file(uclamp), "0.00\n");
     EXPECT_EQ(read_file(up_rate), "100\n");
+    // The session's record says what the phone took back.
+    ASSERT_TRUE(eventually([&] { return exists(mod("sessions/index")); }));
+    const std::string sessions = ctl({"sessions", "--json"}).out;
+    EXPECT_NE(sessions.find("\"takenBack\":[{\"knob\":\"top-app cpu.uclamp.min\",\"times\":"),
+              std::string::npos)
+        << sessions;
+    EXPECT_NE(sessions.find(",\"left\":true}]"), std::string::npos) << sessions;
 }
 
 }  // namespace
