@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "files.h"
+#include "frame_rate.h"
 #include "json_text.h"
 #include "session_record.h"
 #include "session_store.h"
@@ -71,11 +72,45 @@ void print_summary_json(const session_line& l) {
     print_numbers(top, s.clusters);
     printf(",\"samples\":%d,\"throttledSamples\":%d,\"frames\":", s.samples, s.throttled_samples);
     if (l.frames_known) {
-        printf("{\"total\":%lld,\"dropped\":%lld,\"fps\":%.2f,\"lowFps\":%.2f}", l.frames,
-               l.dropped, l.fps_x100 / 100.0, l.low_fps_x100 / 100.0);
+        printf(
+            "{\"total\":%lld,\"dropped\":%lld,\"fps\":%.2f,\"lowFps\":%.2f,\"reset\":%s,"
+            "\"layers\":[",
+            l.frames, l.dropped, l.fps_x100 / 100.0, l.low_fps_x100 / 100.0,
+            l.frames_reset ? "true" : "false");
+        std::string_view layers(l.layers);
+        char name[LAYER_NAME_SIZE];
+        for (int i = 0; decode_layer(&layers, name, sizeof name); ++i) {
+            if (i) printf(",");
+            write_json_string(stdout, name);
+        }
+        printf("]}");
     } else {
         printf("null");
     }
+    printf(",\"notChargingS\":%lld,\"format\":%d,\"units\":", s.not_charging_s, l.format);
+    if (l.units.current || l.units.voltage) {
+        const auto unit = [](int scale, const char* micro, const char* milli) {
+            return scale == UNITS_MICRO ? micro : scale == UNITS_MILLI ? milli : nullptr;
+        };
+        const char* current = unit(l.units.current, "\"uA\"", "\"mA\"");
+        const char* voltage = unit(l.units.voltage, "\"uV\"", "\"mV\"");
+        printf("{\"current\":%s,\"voltage\":%s}", current ? current : "null",
+               voltage ? voltage : "null");
+    } else {
+        printf("null");
+    }
+    const char* source = frame_rate_source(l.fps_node);
+    printf(",\"fpsSource\":");
+    if (source) {
+        printf("\"%s\",\"fpsNode\":", source);
+        write_json_string(stdout, l.fps_node);
+    } else {
+        printf("null,\"fpsNode\":null");
+    }
+    if (s.fps_mean_x10 >= 0)
+        printf(",\"fpsMean\":%.1f", s.fps_mean_x10 / 10.0);
+    else
+        printf(",\"fpsMean\":null");
     print_taken_back_json(l.taken_back);
     printf("}");
 }
@@ -124,6 +159,19 @@ int show(long long start) {
                 printf(",%d", s.top[c]);
             printf("]");
         }
+        printf("],\"fps\":[");
+        rest = std::string_view(rows_text, n > 0 ? static_cast<size_t>(n) : 0);
+        for (int out = 0; !rest.empty();) {
+            const size_t nl = rest.find('\n');
+            const std::string_view line =
+                sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
+            rest.remove_prefix(line.size());
+            if (!parse_sample(line, &s)) continue;
+            if (s.fps_x10 >= 0)
+                printf("%s%.1f", out++ ? "," : "", s.fps_x10 / 10.0);
+            else
+                printf("%snull", out++ ? "," : "");
+        }
         printf("]}\n");
         return 0;
     }
@@ -163,6 +211,10 @@ int run_sessions(int argc, char** argv) {
         if (l.frames_known) {
             printf(", %.1f fps (5th percentile %.1f), %lld dropped", l.fps_x100 / 100.0,
                    l.low_fps_x100 / 100.0, l.dropped);
+            if (l.frames_reset)
+                printf(
+                    " (the platform cleared its frame counters during the session: these "
+                    "are the frames since)");
         } else {
             printf(", frames: not available");
         }
@@ -170,6 +222,23 @@ int run_sessions(int argc, char** argv) {
             printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
         if (s.peak_temp_dc > -10000) printf(", battery up to %.1f C", s.peak_temp_dc / 10.0);
         if (s.first_moderate_s >= 0) printf(", MODERATE after %lld min", s.first_moderate_s / 60);
+        if (s.not_charging_s > 0)
+            printf(", %lld s plugged in but not charging (left out of energy)", s.not_charging_s);
+        const char* source = frame_rate_source(l.fps_node);
+        if (s.fps_mean_x10 >= 0)
+            printf(", %s %.1f fps on average over time",
+                   source && strcmp(source, "fpsgo") == 0 ? "the game's own frames (FPSGO):"
+                                                          : "the display showed",
+                   s.fps_mean_x10 / 10.0);
+        else if (l.format >= SESSION_FORMAT && !source)
+            printf(", frame rate over time: not reported by this phone");
+        if (l.layers[0]) {
+            std::string_view layers(l.layers);
+            char name[LAYER_NAME_SIZE];
+            printf("; frames from layer");
+            for (int n = 0; decode_layer(&layers, name, sizeof name); ++n)
+                printf("%s %s", n ? "," : "", name);
+        }
         printf("\n");
     }
     return fflush(stdout) == 0 ? 0 : 1;

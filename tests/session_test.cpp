@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ctl_sandbox.h"
+#include "timestats_dump.h"
 
 namespace {
 
@@ -24,26 +25,23 @@ using ctl::write_file;
 const std::string kCpufreq = "/sys/devices/system/cpu/cpufreq";
 const std::string kBattery = "/sys/class/power_supply/battery";
 
-// The dump of a recent release's timestats with one layer of the game.
-std::string timestats(int total, int dropped, int at16, int at33) {
-    auto histogram = [](int a, int b) {
-        std::string line;
-        const int buckets[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
-                               17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
-        for (int ms : buckets)
-            line += std::to_string(ms) + "ms=" +
-                    std::to_string(ms == 16   ? a
-                                   : ms == 33 ? b
-                                              : 0) +
-                    " ";
-        line.back() = '\n';
-        return line;
-    };
-    return "SurfaceFlinger TimeStats:\nLegacy stats are as follows:\ntotalFrames = 99999\n"
-           "\nlayerName = SurfaceView[com.example.game/.Main]#0\npackageName = "
-           "com.example.game\ntotalFrames = " +
-           std::to_string(total) + "\ndroppedFrames = " + std::to_string(dropped) +
-           "\npresent2present histogram is as below:\n" + histogram(at16, at33);
+const std::string kGameLayer = "SurfaceView[com.example.game/com.example.game.Main](BLAST)#0";
+
+// The newest release's timestats (packageName printed empty) with one layer of the game, uid
+// 10123, as packages.list gives it.
+std::string timestats(int total, int dropped, int at16, int at33,
+                      long long stats_start = 1700000000, const std::string& layer = kGameLayer,
+                      int uid = 10123) {
+    return dump::newest({{layer, uid, "", total, dropped, {{16, at16}, {33, at33}}},
+                         {"com.android.systemui/StatusBar#0", 10050, "", 9000, 0, {{16, 9000}}}},
+                        stats_start);
+}
+
+// A layer's name as the JSON prints it ('#' escaped, as every character a bridge may eat).
+std::string in_json(std::string text) {
+    for (size_t at; (at = text.find('#')) != std::string::npos;)
+        text.replace(at, 1, "\\u0023");
+    return text;
 }
 
 class SessionTest : public CtlTest {
@@ -57,7 +55,7 @@ protected:
             write_file(dir + "/scaling_max_freq", "2000000\n");
         }
         cpu_ticks(0);
-        system(("mkdir -p '" + dev(kBattery) + "'").c_str());
+        system(("mkdir -p '" + dev(kBattery) + "' '" + dev("/data/system") + "'").c_str());
         write_file(dev(kBattery + "/current_now"), "-500000\n");  // 500 mA at 4 V: 2000 mW
         write_file(dev(kBattery + "/voltage_now"), "4000000\n");
         write_file(dev(kBattery + "/temp"), "350\n");
@@ -73,6 +71,14 @@ protected:
         chmod((bin + "/dumpsys").c_str(), 0755);
         setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
         write_file(root_ + "/timestats", timestats(1000, 10, 1000, 0));
+        // Settings.writePackageList's line of each game.
+        write_file(dev("/data/system/packages.list"),
+                   "com.android.systemui 10050 0 /data/user_de/0/com.android.systemui "
+                   "platform:privapp:targetSdkVersion=34 1065,3002 0 34 1 @system\n"
+                   "com.example.game 10123 0 /data/user/0/com.example.game "
+                   "default:targetSdkVersion=33 3003 0 1207 1 com.android.vending\n"
+                   "com.example.other 10124 0 /data/user/0/com.example.other "
+                   "default:targetSdkVersion=33 none 0 3 1 @null\n");
     }
     // policy0's time_in_state with `top` ticks at its highest step; policy4's too, if present.
     void cpu_ticks(int top) {
@@ -169,7 +175,9 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
     has("\"peakTempC\":41.2,");
     // 3,000 frames, 3 dropped: 2,900 of 16 ms and 100 of 33 ms, 3,000 in 49,700 ms; the slowest
     // twentieth (150 frames) reaches down into the 16 ms ones.
-    has("\"frames\":{\"total\":3000,\"dropped\":3,\"fps\":60.36,\"lowFps\":62.50}");
+    has("\"frames\":{\"total\":3000,\"dropped\":3,\"fps\":60.36,\"lowFps\":62.50,"
+        "\"reset\":false,\"layers\":[\"" +
+        in_json(kGameLayer) + "\"]}");
     const std::string summary = read_file(mod("sessions/index"));
     EXPECT_NE(summary.find(" top_permille=1000,"), std::string::npos) << summary;
     EXPECT_EQ(summary.find(" throttled_samples=0 "), std::string::npos) << summary;
@@ -188,6 +196,99 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
                   .out.find("com.example.game (max): 0 min, 60.4 fps (5th percentile "
                             "62.5), 3 dropped, "),
               std::string::npos);
+}
+
+// The newest Android in each unit system: the game's layer known by its uid and name (the
+// dump leaves packageName empty), bypass charging ("Not charging" at a few mA) marked, left out
+// of energy and never read as amps, the platform clearing the frame counters mid-session, and
+// the display's frame rate read with each sample from its sysfs node.
+TEST_F(SessionTest, NewestAndroidBypassChargingAndTheFrameRateOverTime) {
+    const struct {
+        const char* game;
+        const char* layer;
+        int uid;
+        const char* discharging;  // current_now, 500 mA
+        const char* bypass;       // current_now, 3 mA into the battery
+        const char* voltage;      // 4 V
+        const char* units;
+        const char* node;  // the frame-rate node and what it shows during and after the bypass
+        const char* fps;
+        const char* slower;
+        const char* source;
+    } phones[] = {
+        {"com.example.game", kGameLayer.c_str(), 10123, "-500000", "3000", "4000000",
+         "{\"current\":\"uA\",\"voltage\":\"uV\"}", "/sys/class/drm/sde-crtc-0/measured_fps",
+         "fps: 59.9 duration:1000000 frame_count:60\n",
+         "fps: 30.0 duration:1000000 frame_count:30\n", "drm"},
+        {"com.example.other", "SurfaceView - com.example.other/com.example.other.Main#0", 10124,
+         "-500", "3", "4000", "{\"current\":\"mA\",\"voltage\":\"mV\"}",
+         "/sys/class/graphics/fb0/measured_fps", "59.9\n", "30.0\n", "fb"},
+    };
+    start_supervisor();
+    for (const auto& phone : phones) {
+        SCOPED_TRACE(phone.game);
+        system(("rm -rf '" + dev("/sys/class/drm") + "' '" + dev("/sys/class/graphics") + "'")
+                   .c_str());
+        const std::string node = phone.node;
+        system(("mkdir -p '" + dev(node.substr(0, node.rfind('/'))) + "'").c_str());
+        write_file(dev(node), phone.fps);
+        write_file(dev(kBattery + "/current_now"), std::string(phone.discharging) + "\n");
+        write_file(dev(kBattery + "/voltage_now"), std::string(phone.voltage) + "\n");
+        write_file(dev(kBattery + "/status"), "Discharging\n");
+        write_file(root_ + "/timestats",
+                   timestats(5000, 20, 5000, 0, 1700000000, phone.layer, phone.uid));
+        play(phone.game);
+        ASSERT_TRUE(eventually([&] { return rows().size() >= 1; }));
+        samples(2);
+        // Bypass charging: the charger feeds the phone, a few mA reach the battery.
+        write_file(dev(kBattery + "/status"), "Not charging\n");
+        write_file(dev(kBattery + "/current_now"), std::string(phone.bypass) + "\n");
+        write_file(dev(node), phone.slower);
+        samples(3);
+        write_file(dev(kBattery + "/current_now"), std::string(phone.discharging) + "\n");
+        write_file(dev(kBattery + "/status"), "Discharging\n");
+        samples(2);
+        // The platform's statistics pull cleared the layers: 1,200 frames since.
+        write_file(root_ + "/timestats",
+                   timestats(1200, 2, 1100, 100, 1700000000, phone.layer, phone.uid));
+        const std::vector<std::string> kept = rows();
+        ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+        ASSERT_TRUE(eventually([&] {
+            return read_file(mod("sessions/index")).find(phone.game) != std::string::npos;
+        }));
+
+        const std::string all = ctl({"sessions", "--json"}).out;
+        const size_t at = all.find("\"game\":\"" + std::string(phone.game) + "\"");
+        ASSERT_NE(at, std::string::npos) << all;
+        const size_t from = all.rfind("{\"start\":", at);
+        const std::string json = all.substr(from, all.find("{\"start\":", at) - from);
+        const auto has = [&](const std::string& what) {
+            EXPECT_NE(json.find(what), std::string::npos) << what << " in " << json;
+        };
+        has("\"meanMw\":2000,");  // the discharging samples alone
+        has("\"units\":" + std::string(phone.units));
+        has("\"frames\":{\"total\":1200,\"dropped\":2,\"fps\":");
+        has("\"reset\":true,\"layers\":[\"" + in_json(phone.layer) + "\"]}");
+        has("\"fpsSource\":\"" + std::string(phone.source) + "\",\"fpsNode\":\"" + node + "\"");
+        has("\"format\":2");
+        // The bypass rows: marked "not charging" (2), 12 mW, never 12,000.
+        int bypass = 0;
+        for (const auto& row : kept) {
+            if (row.find('\t') == std::string::npos) continue;
+            const std::string charging = row.substr(row.find('\t') + 1, 2);
+            if (charging != "2\t") continue;
+            ++bypass;
+            EXPECT_EQ(row.substr(row.find('\t') + 3, 3), "12\t") << row;
+        }
+        EXPECT_GE(bypass, 2);
+        // The frame rate over time, with each row.
+        const long long start = atoll(json.c_str() + 9);
+        const std::string show = ctl({"sessions", "show", std::to_string(start)}).out;
+        EXPECT_NE(show.find("\"fps\":[59.9,"), std::string::npos) << show;
+        EXPECT_NE(show.find(",30.0,"), std::string::npos) << show;
+        EXPECT_NE(ctl({"sessions"}).out.find("the platform cleared its frame counters"),
+                  std::string::npos);
+    }
 }
 
 // SIGKILL of the supervisor mid-session: the next start summarizes what the session had (its
