@@ -138,7 +138,10 @@ int knob_watch_check(long long now_ms, void (*say)(const char*)) {
     for (int i = 0; i < count; ++i) {
         watched& w = list[i];
         if (!w.held || w.record.left || !read_device_value(w.path, value, sizeof value)) continue;
-        if (read_knob(*w.k, w.ours, value, limit_in_force(w)) != READ_FELL_BACK) continue;
+        // The common case costs one read: the maximum beside a floor only matters when it moved.
+        if (same_value(value, w.ours) ||
+            read_knob(*w.k, w.ours, value, limit_in_force(w)) != READ_FELL_BACK)
+            continue;
         counted = 1;
         char line[256];
         if (note_take_back(&w.record, now_ms)) {
