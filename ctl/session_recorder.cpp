@@ -132,7 +132,8 @@ void cluster_file(char* out, int cluster, const char* leaf) {
 int frames_of_session(long long session_ms, session_frames* frames) {
     if (!read_frames(&frames_end) || frames_end.layers == 0) return 0;
     frames_between(r.frames_start, frames_end, session_ms, frames);
-    return frames->counted > 0 || frames->reset;
+    // Cleared and not drawn since: no frames to tell, rather than a rate of 0.
+    return frames->counted > 0;
 }
 
 // Summarizes a session's file into an index line.

@@ -12,6 +12,7 @@
 #include "session_record.h"
 #include "session_store.h"
 #include "text_view.h"
+#include "visible_text.h"
 
 namespace {
 
@@ -236,8 +237,10 @@ int run_sessions(int argc, char** argv) {
             std::string_view layers(l.layers);
             char name[LAYER_NAME_SIZE];
             printf("; frames from layer");
-            for (int n = 0; decode_layer(&layers, name, sizeof name); ++n)
-                printf("%s %s", n ? "," : "", name);
+            for (int n = 0; decode_layer(&layers, name, sizeof name); ++n) {
+                printf("%s ", n ? "," : "");
+                print_visible(stdout, name);  // an app names its windows
+            }
         }
         printf("\n");
     }

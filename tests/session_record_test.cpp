@@ -375,7 +375,7 @@ TEST(SessionRecord, ASummaryComputedByHand) {
     session_frames layers{};
     layers.counted = 2;
     snprintf(layers.names[0], LAYER_NAME_SIZE, "SurfaceView - com.example.game/.A#0");
-    snprintf(layers.names[1], LAYER_NAME_SIZE, "a,b=c%%d");
+    snprintf(layers.names[1], LAYER_NAME_SIZE, "a,b=c%%d\x1b[2J");
     encode_layers(layers, line.layers, sizeof line.layers);
     char text[1536];
     ASSERT_GT(format_session_line(line, text, sizeof text), 0);
@@ -393,7 +393,7 @@ TEST(SessionRecord, ASummaryComputedByHand) {
     ASSERT_TRUE(decode_layer(&names, name, sizeof name));
     EXPECT_STREQ(name, "SurfaceView - com.example.game/.A#0");
     ASSERT_TRUE(decode_layer(&names, name, sizeof name));
-    EXPECT_STREQ(name, "a,b=c%d");
+    EXPECT_STREQ(name, "a,b=c%d\x1b[2J");
     EXPECT_FALSE(decode_layer(&names, name, sizeof name));
     EXPECT_EQ(back.start, line.start);
     EXPECT_STREQ(back.game, "com.example.game");
