@@ -195,8 +195,12 @@ void state_changed(const char* boot) {
     memcpy(s.session_game, game, sizeof s.session_game);
     s.front_note[0] = '\0';
     session_begin(game, preset, now_ms());
-    // Another game in the same launch keeps the back-off: the heat is the phone's.
-    if (same_launch) return;
+    // Another game in the same launch keeps the back-off (the heat is the phone's), and starts
+    // with nothing taken back: the record status reads is of the launch, so it is cleared.
+    if (same_launch) {
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+        return;
+    }
     // A game brought back to the front keeps its re-arm limit; a launch while hot starts
     // backed off (its X line).
     int hot = THERMAL_UNKNOWN;
