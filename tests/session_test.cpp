@@ -387,13 +387,17 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     EXPECT_EQ(governors(), kBoostedGovernors);
     in_front({{2345, "com.other.game"}, {2400, "com.third.game"}});
     write_file(mod("game.txt"), "com.example.game\ncom.other.game\ncom.third.game\n");
-    rename(mod("game.txt").c_str(), mod("game.txt").c_str());
     ASSERT_TRUE(eventually([&] {
         return log().find(
                    "supervisor: the game in front is not followed: more than one listed "
                    "game in front\n") != std::string::npos;
     })) << log();
     EXPECT_EQ(governors(), kBoostedGovernors);
+    EXPECT_NE(ctl({"status"})
+                  .out.find("Game in front: not followed (more than one listed game "
+                            "in front); the launch's game keeps its preset\n"),
+              std::string::npos)
+        << ctl({"status"}).out;
 
     in_front({{610, "/system/bin/surfaceflinger"}, {2345, "com.other.game"}});
     ASSERT_TRUE(eventually([&] {
