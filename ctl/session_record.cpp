@@ -329,6 +329,8 @@ int format_session_line(const session_line& l, char* out, size_t cap) {
         n += snprintf(out + n, cap - static_cast<size_t>(n), " fps_node=%s", l.fps_node);
     if (n > 0 && static_cast<size_t>(n) < cap && l.layers[0])
         n += snprintf(out + n, cap - static_cast<size_t>(n), " layers=%s", l.layers);
+    if (n > 0 && static_cast<size_t>(n) < cap && l.taken_back[0])
+        n += snprintf(out + n, cap - static_cast<size_t>(n), " taken_back=%s", l.taken_back);
     if (n > 0 && static_cast<size_t>(n) < cap)
         n += snprintf(out + n, cap - static_cast<size_t>(n), "\n");
     return n > 0 && static_cast<size_t>(n) < cap ? n : 0;
@@ -364,6 +366,8 @@ int parse_session_line(std::string_view text, session_line* l) {
             copy(item, l->fps_node, sizeof l->fps_node);
         } else if (key == "layers") {
             copy(item, l->layers, sizeof l->layers);
+        } else if (key == "taken_back") {
+            copy(item, l->taken_back, sizeof l->taken_back);
         } else if (key == "levels_s" || key == "top_permille") {
             int i = 0;
             while (!item.empty() && item != "-") {

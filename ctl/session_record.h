@@ -103,6 +103,9 @@ struct session_line {
     char layers[512];  // the layers counted, encoded (no space, ',' between)
     battery_units units;
     char fps_node[96];  // the frame-rate node read with each sample, "" none
+    // What the phone took back during the session: "top-app/cpu.uclamp.min:6:left,..." (the
+    // knob with '/' for its space, the times, "left" to the system or "kept"); empty: nothing.
+    char taken_back[256];
 };
 int format_session_line(const session_line& line, char* out, size_t cap);
 // The counted layers' names for session_line.layers (each name's space, ',', '=', '%' and

@@ -42,6 +42,7 @@ struct recording {
     game_identity game_id;
     battery_units units;  // decided once, at the first sample that tells them
     char fps_node[96];    // the frame-rate node read with each sample, "" none
+    char taken_back[256];
 };
 recording r;
 frame_counts frames_end;
@@ -137,7 +138,7 @@ int frames_of_session(long long session_ms, session_frames* frames) {
 
 // Summarizes a session's file into an index line.
 int summarize_file(const char* path, long long start, const char* game, const char* preset,
-                   const session_frames* frames) {
+                   const session_frames* frames, const char* taken_back = "") {
     const int fd = open_regular(path, O_RDONLY);
     if (fd < 0) return 0;
     static char content[2 * 1024 * 1024];
@@ -171,6 +172,7 @@ int summarize_file(const char* path, long long start, const char* game, const ch
     summary.start = start;
     snprintf(summary.game, sizeof summary.game, "%s", game);
     snprintf(summary.preset, sizeof summary.preset, "%s", preset);
+    snprintf(summary.taken_back, sizeof summary.taken_back, "%s", taken_back);
     summarize(rows, count, &summary.summary);
     if (frames) {
         summary.frames_known = 1;
@@ -304,6 +306,10 @@ void session_sample(long long now_ms, int level, int cooling) {
     if (len > 0) write_all(r.fd, std::string_view(row, static_cast<size_t>(len)));
 }
 
+void session_taken_back(const char* summary) {
+    if (r.active) snprintf(r.taken_back, sizeof r.taken_back, "%s", summary);
+}
+
 void session_end(long long now_ms) {
     if (!r.active) return;
     session_sample(now_ms, -1, 0);
@@ -318,7 +324,7 @@ void session_end(long long now_ms) {
     char path[PATH_SIZE];
     if (session_file_name(name, sizeof name, r.start, r.game) &&
         sessions_path(path, sizeof path, name))
-        summarize_file(path, r.start, r.game, r.preset, known ? &frames_of : nullptr);
+        summarize_file(path, r.start, r.game, r.preset, known ? &frames_of : nullptr, r.taken_back);
 }
 
 void sessions_recover() {

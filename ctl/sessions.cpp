@@ -25,6 +25,35 @@ void print_numbers(const long long* values, int count) {
     printf("]");
 }
 
+// The part of `text` up to `sep` (all of it when there is none), taken off it.
+std::string_view take_field(std::string_view* text, char sep) {
+    const size_t at = text->find(sep);
+    const std::string_view field = sub(*text, 0, at);
+    *text = at == std::string_view::npos ? std::string_view() : sub(*text, at + 1);
+    return field;
+}
+
+// The knobs the phone took back, from the index's "knob:times:left|kept,...".
+void print_taken_back_json(std::string_view text) {
+    printf(",\"takenBack\":[");
+    for (int n = 0; !text.empty();) {
+        std::string_view item = take_field(&text, ',');
+        const std::string_view knob = take_field(&item, ':');
+        const std::string_view times = take_field(&item, ':');
+        char name[128];
+        int count = 0;
+        for (char c : times)
+            count = c >= '0' && c <= '9' && count < 100000 ? count * 10 + (c - '0') : -1;
+        if (knob.empty() || times.empty() || count < 0 || knob.size() >= sizeof name) continue;
+        for (size_t i = 0; i < knob.size(); ++i)
+            name[i] = knob[i] == '/' ? ' ' : knob[i];
+        printf("%s{\"knob\":", n++ ? "," : "");
+        write_json_string(stdout, std::string_view(name, knob.size()));
+        printf(",\"times\":%d,\"left\":%s}", count, item == "left" ? "true" : "false");
+    }
+    printf("]");
+}
+
 void print_summary_json(const session_line& l) {
     const session_summary& s = l.summary;
     printf("{\"start\":%lld,\"game\":", l.start);
@@ -80,9 +109,11 @@ void print_summary_json(const session_line& l) {
         printf("null,\"fpsNode\":null");
     }
     if (s.fps_mean_x10 >= 0)
-        printf(",\"fpsMean\":%.1f}", s.fps_mean_x10 / 10.0);
+        printf(",\"fpsMean\":%.1f", s.fps_mean_x10 / 10.0);
     else
-        printf(",\"fpsMean\":null}");
+        printf(",\"fpsMean\":null");
+    print_taken_back_json(l.taken_back);
+    printf("}");
 }
 
 int collect(session_line* lines, int cap) {

@@ -387,13 +387,17 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     EXPECT_EQ(governors(), kBoostedGovernors);
     in_front({{2345, "com.other.game"}, {2400, "com.third.game"}});
     write_file(mod("game.txt"), "com.example.game\ncom.other.game\ncom.third.game\n");
-    rename(mod("game.txt").c_str(), mod("game.txt").c_str());
     ASSERT_TRUE(eventually([&] {
         return log().find(
                    "supervisor: the game in front is not followed: more than one listed "
                    "game in front\n") != std::string::npos;
     })) << log();
     EXPECT_EQ(governors(), kBoostedGovernors);
+    EXPECT_NE(ctl({"status"})
+                  .out.find("Game in front: not followed (more than one listed game "
+                            "in front); the launch's game keeps its preset\n"),
+              std::string::npos)
+        << ctl({"status"}).out;
 
     in_front({{610, "/system/bin/surfaceflinger"}, {2345, "com.other.game"}});
     ASSERT_TRUE(eventually([&] {
@@ -403,9 +407,10 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_NE(tunables().find(" policy4/walt/target_loads=80 1516800:90"), std::string::npos);
     EXPECT_EQ(read_file(uclamp), "15\n");
-    EXPECT_NE(log().find("performance: com.other.game is in front now: restored "),
-              std::string::npos)
-        << log();
+    EXPECT_TRUE(eventually([&] {
+        return log().find("performance: com.other.game is in front now: restored ") !=
+               std::string::npos;
+    })) << log();
     ASSERT_TRUE(eventually([&] {
         return read_file(mod("sessions/index")).find(" game=com.example.game preset=max ") !=
                std::string::npos;
@@ -442,6 +447,89 @@ TEST_F(SessionTest, ALaunchWhileHotStartsBackedOff) {
                std::string::npos;
     })) << log();
     EXPECT_EQ(governors(), kBoostedGovernors);
+}
+
+// A knob the platform takes back mid-game (a Power HAL writing its default to the top-app
+// uclamp floor): set to ours again at the next check and counted; a knob the system moved
+// further our way, or a floor the kernel only clamps under a cap, is left as it is; and a writer
+// that keeps at it has the knob left to it for the rest of the session, said once.
+TEST_F(SessionTest, AKnobTakenBackIsSetAgainUntilAWriterKeepsAtIt) {
+    write_file(mod("presets.txt"), "* sustained\n");
+    const std::string uclamp = dev("/dev/cpuctl/top-app/cpu.uclamp.min");
+    const std::string up_rate = dev(kCpufreq + "/policy4/walt/up_rate_limit_us");
+    const std::string gpu = dev("/sys/class/kgsl/kgsl-3d0/devfreq");
+    system(("mkdir -p '" + dev("/dev/cpuctl/top-app") + "'").c_str());
+    write_file(uclamp, "0.00\n");
+    write_file(up_rate, "2000\n");
+    write_file(gpu + "/available_frequencies",
+               "600000000 510000000 450000000 320000000 200000000\n");
+    write_file(gpu + "/min_freq", "200000000\n");
+    write_file(gpu + "/max_freq", "600000000\n");
+    start_supervisor();
+    write_file(mod("last_change"), "boot-1\n1 com.example.game\n");
+    ASSERT_EQ(ctl_piped({"profile", "performance"}),
+              "performance: sustained for com.example.game: top-app uclamp.min, up_rate_limit_us "
+              "(policy4), GPU floor (kgsl-3d0); not on this kernel: interactive timer_rate\n");
+    samples(1);
+
+    write_file(uclamp, "0.00\n");  // the HAL's launch boost ends with its default
+    ASSERT_TRUE(eventually([&] {
+        return log().find(
+                   "supervisor: set top-app cpu.uclamp.min back to 15 (taken back 1 "
+                   "time)\n") != std::string::npos;
+    })) << log();
+    EXPECT_EQ(read_file(uclamp), "15\n");
+    EXPECT_NE(
+        ctl({"status"})
+            .out.find("Taken back by the system and set again: top-app cpu.uclamp.min (1 time)\n"),
+        std::string::npos)
+        << ctl({"status"}).out;
+
+    write_file(up_rate, "100\n");  // shortened further by the system: its value stands
+    write_file(gpu + "/max_freq", "320000000\n");  // a thermal cap: the floor shows cut down
+    write_file(gpu + "/min_freq", "320000000\n");
+    samples(3);
+    EXPECT_EQ(read_file(up_rate), "100\n");
+    EXPECT_EQ(read_file(gpu + "/min_freq"), "320000000\n");
+    EXPECT_EQ(log().find("up_rate_limit_us back"), std::string::npos) << log();
+    EXPECT_EQ(log().find("min_freq back"), std::string::npos) << log();
+
+    // Something that writes the HAL's default every second of the supervisor's.
+    const pid_t writer = fork();
+    if (writer == 0) {
+        for (;;) {
+            write_file(uclamp, "0.00\n");
+            poll(nullptr, 0, 20);
+        }
+    }
+    ASSERT_TRUE(eventually([&] {
+        return log().find("supervisor: left to the system: top-app cpu.uclamp.min, taken back ") !=
+               std::string::npos;
+    })) << log();
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    write_file(uclamp, "0.00\n");
+    const size_t lines = log().size();
+    samples(3);
+    EXPECT_EQ(read_file(uclamp), "0.00\n");
+    EXPECT_EQ(log().find("cpu.uclamp.min", lines), std::string::npos) << "said once: " << log();
+    const std::string json = ctl({"status", "--json"}).out;
+    EXPECT_NE(json.find("\"takenBack\":[{\"knob\":\"top-app cpu.uclamp.min\",\"times\":"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(",\"left\":true}]"), std::string::npos) << json;
+    EXPECT_NE(ctl({"status"}).out.find("Left to the system: top-app cpu.uclamp.min ("),
+              std::string::npos);
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    EXPECT_EQ(read_file(uclamp), "0.00\n");
+    EXPECT_EQ(read_file(up_rate), "100\n");
+    // The session's record says what the phone took back.
+    ASSERT_TRUE(eventually([&] { return exists(mod("sessions/index")); }));
+    const std::string sessions = ctl({"sessions", "--json"}).out;
+    EXPECT_NE(sessions.find("\"takenBack\":[{\"knob\":\"top-app cpu.uclamp.min\",\"times\":"),
+              std::string::npos)
+        << sessions;
+    EXPECT_NE(sessions.find(",\"left\":true}]"), std::string::npos) << sessions;
 }
 
 }  // namespace
