@@ -33,23 +33,36 @@ std::string_view take_field(std::string_view* text, char sep) {
     return field;
 }
 
-// The knobs the phone took back, from the index's "knob:times:left|kept,...".
-void print_taken_back_json(std::string_view text) {
-    printf(",\"takenBack\":[");
-    for (int n = 0; !text.empty();) {
-        std::string_view item = take_field(&text, ',');
+// The next knob the phone took back, from the index's "knob:times:left|kept,..." (the knob's
+// space kept as '/'); 0 when none is left.
+int next_taken_back(std::string_view* text, char* name, size_t cap, int* times, int* left) {
+    while (!text->empty()) {
+        std::string_view item = take_field(text, ',');
         const std::string_view knob = take_field(&item, ':');
-        const std::string_view times = take_field(&item, ':');
-        char name[128];
-        int count = 0;
-        for (char c : times)
-            count = c >= '0' && c <= '9' && count < 100000 ? count * 10 + (c - '0') : -1;
-        if (knob.empty() || times.empty() || count < 0 || knob.size() >= sizeof name) continue;
+        const std::string_view count = take_field(&item, ':');
+        int n = 0;
+        for (char c : count)
+            n = c >= '0' && c <= '9' && n >= 0 && n < 100000 ? n * 10 + (c - '0') : -1;
+        if (knob.empty() || count.empty() || n < 0 || knob.size() >= cap) continue;
         for (size_t i = 0; i < knob.size(); ++i)
             name[i] = knob[i] == '/' ? ' ' : knob[i];
-        printf("%s{\"knob\":", n++ ? "," : "");
-        write_json_string(stdout, std::string_view(name, knob.size()));
-        printf(",\"times\":%d,\"left\":%s}", count, item == "left" ? "true" : "false");
+        name[knob.size()] = '\0';
+        *times = n;
+        *left = item == "left";
+        return 1;
+    }
+    return 0;
+}
+
+void print_taken_back_json(std::string_view text) {
+    printf(",\"takenBack\":[");
+    char name[128];
+    int times = 0;
+    int left = 0;
+    for (int n = 0; next_taken_back(&text, name, sizeof name, &times, &left); ++n) {
+        printf("%s{\"knob\":", n ? "," : "");
+        write_json_string(stdout, name);
+        printf(",\"times\":%d,\"left\":%s}", times, left ? "true" : "false");
     }
     printf("]");
 }
@@ -223,6 +236,13 @@ int run_sessions(int argc, char** argv) {
             printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
         if (s.peak_temp_dc > -10000) printf(", battery up to %.1f C", s.peak_temp_dc / 10.0);
         if (s.first_moderate_s >= 0) printf(", MODERATE after %lld min", s.first_moderate_s / 60);
+        std::string_view taken = l.taken_back;
+        char knob[128];
+        int times = 0;
+        int left = 0;
+        for (int n = 0; next_taken_back(&taken, knob, sizeof knob, &times, &left); ++n)
+            printf("%s%s %d time%s%s", n ? ", " : ", taken back by the phone: ", knob, times,
+                   times == 1 ? "" : "s", left ? " (then left to it)" : "");
         if (s.not_charging_s > 0)
             printf(", %lld s plugged in but not charging (left out of energy)", s.not_charging_s);
         const char* source = frame_rate_source(l.fps_node);

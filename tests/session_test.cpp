@@ -530,6 +530,10 @@ TEST_F(SessionTest, AKnobTakenBackIsSetAgainUntilAWriterKeepsAtIt) {
               std::string::npos)
         << sessions;
     EXPECT_NE(sessions.find(",\"left\":true}]"), std::string::npos) << sessions;
+    const std::string plain = ctl({"sessions"}).out;
+    EXPECT_NE(plain.find(", taken back by the phone: top-app cpu.uclamp.min "), std::string::npos)
+        << plain;
+    EXPECT_NE(plain.find(" times (then left to it)"), std::string::npos) << plain;
 }
 
 }  // namespace
