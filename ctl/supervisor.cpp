@@ -251,6 +251,10 @@ void front_check(const char* boot) {
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     run_profile_program("switch", ticks, other);
     state_changed(boot);
+    if (strcmp(s.session_game, other) != 0) return;  // not switched (a later launch came)
+    char state[128];
+    describe_mode(state, sizeof state, 1, other);
+    show_in_manager(state);
 }
 
 // One check of the game session; the back-off and the re-arm are profile runs, under the

@@ -377,6 +377,7 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     system(("mkdir -p '" + dev("/dev/cpuctl/top-app") + "'").c_str());
     write_file(uclamp, "0.00\n");
     in_front({{610, "/system/bin/surfaceflinger"}, {1234, "com.example.game"}});
+    write_file(mod("module.prop"), "id=Drovenmarke\ndescription=Switches governors.\n");
     start_supervisor();
     play("com.example.game");
     samples(2);
@@ -406,6 +407,10 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     })) << log();
     EXPECT_EQ(governors(), kOriginalGovernors);
     EXPECT_NE(tunables().find(" policy4/walt/target_loads=80 1516800:90"), std::string::npos);
+    EXPECT_TRUE(eventually([&] {
+        return read_file(mod("module.prop")).find("Status: performance for com.other.game |") !=
+               std::string::npos;
+    })) << read_file(mod("module.prop"));
     EXPECT_EQ(read_file(uclamp), "15\n");
     EXPECT_TRUE(eventually([&] {
         return log().find("performance: com.other.game is in front now: restored ") !=
