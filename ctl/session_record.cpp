@@ -17,7 +17,8 @@ long long to_number(std::string_view text, int* ok) {
         i = 1;
     }
     const size_t first = i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 19; ++i)
+    // 18 digits at most: no overflow (a longer number is no number here).
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first < 18; ++i)
         n = n * 10 + (text[i] - '0');
     *ok = i > first && i == text.size();
     return negative ? -n : n;
@@ -359,7 +360,7 @@ int parse_session_line(std::string_view text, session_line* l) {
             if (!(key == "game" ? copy(item, l->game, sizeof l->game)
                                 : copy(item, l->preset, sizeof l->preset)))
                 return 0;
-            ++seen;
+            seen |= key == "game" ? 2 : 4;
         } else if (key == "units") {
             parse_units(item, &l->units);
         } else if (key == "fps_node") {
@@ -381,7 +382,7 @@ int parse_session_line(std::string_view text, session_line* l) {
         } else if (key == "start") {
             if (!ok) return 0;
             l->start = v;
-            ++seen;
+            seen |= 1;
         } else {
             struct numeric {
                 const char* key;
@@ -417,5 +418,5 @@ int parse_session_line(std::string_view text, session_line* l) {
             // Any other key is a later version's: passed over.
         }
     }
-    return seen == 3;
+    return seen == 7;  // a start, a game and a preset, whichever came twice
 }

@@ -13,14 +13,16 @@ const int FRAME_BUCKET_MS[FRAME_BUCKETS] = {
 
 namespace {
 
+// The dump prints 32-bit counts and 64-bit seconds: ten digits at most are read, so no sum
+// of them can overflow.
 long long number(std::string_view text) {
     long long n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        n = n * 10 + (c - '0');
-    }
+    for (size_t i = 0; i < text.size() && i < 10 && text[i] >= '0' && text[i] <= '9'; ++i)
+        n = n * 10 + (text[i] - '0');
     return n;
 }
+
+constexpr long long MOST = 1000000000000000LL;  // a bucket's count stops growing here
 
 int bucket_index(long long ms) {
     for (int i = 0; i < FRAME_BUCKETS; ++i)
@@ -38,7 +40,7 @@ void add_histogram(std::string_view line, long long* buckets) {
         const size_t ms = item.find("ms=");
         if (ms != std::string_view::npos) {
             const int i = bucket_index(number(item));
-            if (i >= 0) buckets[i] += number(sub(item, ms + 3));
+            if (i >= 0 && buckets[i] < MOST) buckets[i] += number(sub(item, ms + 3));
         }
         at = end + 1;
     }

@@ -414,6 +414,7 @@ TEST(SessionRecord, ASummaryComputedByHand) {
     EXPECT_TRUE(parse_session_line("start=5 game=a.b preset=max format=9 gpu=hot,x\n", &back));
     EXPECT_FALSE(parse_session_line("start=5 game=a.b preset=max duration_s=long\n", &back));
     EXPECT_FALSE(parse_session_line("start=1 game=a.b\n", &back));  // no preset
+    EXPECT_FALSE(parse_session_line("start=1 game=a.b game=c.d\n", &back));
     EXPECT_FALSE(parse_session_line("start=x game=a.b preset=max\n", &back));
 }
 
