@@ -173,6 +173,7 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
     has("\"game\":\"com.example.game\",\"preset\":\"max\"");
     has("\"meanMw\":2000,");  // the charger's samples left out
     has("\"peakTempC\":41.2,");
+    has("\"fpsSource\":null,\"fpsNode\":null,\"fpsMean\":null");  // this phone has no node
     // 3,000 frames, 3 dropped: 2,900 of 16 ms and 100 of 33 ms, 3,000 in 49,700 ms; the slowest
     // twentieth (150 frames) reaches down into the 16 ms ones.
     has("\"frames\":{\"total\":3000,\"dropped\":3,\"fps\":60.36,\"lowFps\":62.50,"
@@ -195,6 +196,8 @@ TEST_F(SessionTest, AScriptedSessionIsSummarizedAsComputedByHand) {
     EXPECT_NE(ctl({"sessions"})
                   .out.find("com.example.game (max): 0 min, 60.4 fps (5th percentile "
                             "62.5), 3 dropped, "),
+              std::string::npos);
+    EXPECT_NE(ctl({"sessions"}).out.find(", frame rate over time: not reported by this phone"),
               std::string::npos);
 }
 
