@@ -16,7 +16,9 @@ void knob_watch_reset();
 // The state file as read (`info` from a stat made before the read): the K lines of the launch
 // in force, and whether it is backed off. Counts of knobs still held stay.
 void knob_watch_load(std::string_view held, const struct stat& info);
-// One check at `now_ms` (the supervisor's seconds); each line worth logging goes to `say`.
+// One check at `now_ms`, counted in checks (5 s each) rather than read from a clock, so that
+// "a few times a minute" means the same however late a busy phone runs them; each line worth
+// logging goes to `say`.
 // Answers whether anything was counted (then the record is to be published).
 int knob_watch_check(long long now_ms, void (*say)(const char*));
 // The record status reads (game_watch), for the launch at `ticks`; `front_note` says why the

@@ -50,6 +50,7 @@ struct supervisor_state {
     char session_game[128];            // its game ("" when the launch named none)
     char last_game[128];               // the game of the session before, for its re-arm limit
     long long thermal_at;              // the next check of the game session; 0 between games
+    long long checks;                  // game-session checks made, ever: the take-back clock
     backoff_state backoff;
     thermal_source* thermal;
     int thermal_fresh;    // begun by a launch's own check, for the session that follows
@@ -268,6 +269,7 @@ void thermal_tick(const char* boot) {
     const long long seconds_ms = now_ms() * 1000 / second_ms();
     const backoff_action action = backoff_step(&s.backoff, seconds_ms, level, cooling);
     session_sample(now_ms(), level, cooling);
+    const long long check_clock = ++s.checks * THERMAL_POLL_SECONDS * 1000LL;
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     if (action == BACKOFF_TAKE_BACK) {
@@ -276,7 +278,7 @@ void thermal_tick(const char* boot) {
             cooling && level < THERMAL_MODERATE ? "COOLING" : thermal_level_name(level));
     } else if (action == BACKOFF_REARM) {
         run_profile_program("rearm", ticks);
-    } else if (knob_watch_check(seconds_ms, note)) {
+    } else if (knob_watch_check(check_clock, note)) {
         knob_watch_publish(boot, s.session_ticks, s.front_note);
         char taken[256];
         knob_watch_summary(taken, sizeof taken);
