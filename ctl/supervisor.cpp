@@ -48,15 +48,10 @@ struct supervisor_state {
     long long retry_at;  // when to retry a restore the kernel refused; 0 when none is pending
     int retry_delay;     // seconds, 5 doubling to 300
     unsigned long long session_ticks;  // the launch of the game in front; 0 between games
-<<<<<<< HEAD
-    char session_game[128];            // its game, for "Choose for me" when it ends
-    long long thermal_at;              // the next thermal check; 0 between games
-=======
     char session_game[128];            // its game ("" when the launch named none)
     char last_game[128];               // the game of the session before, for its re-arm limit
     long long thermal_at;              // the next check of the game session; 0 between games
     long long checks;                  // game-session checks made, ever: the take-back clock
->>>>>>> main
     backoff_state backoff;
     thermal_source* thermal;
     int thermal_fresh;    // begun by a launch's own check, for the session that follows
@@ -201,20 +196,16 @@ void state_changed(const char* boot) {
     snprintf(preset, sizeof preset, "%.*s", static_cast<int>(preset_name.size()),
              preset_name.data());
     snprintf(game, sizeof game, "%.*s", static_cast<int>(game_name.size()), game_name.data());
-<<<<<<< HEAD
-    end_session();  // a game straight after a game
-    snprintf(s.session_game, sizeof s.session_game, "%s", game);
-=======
     const int same_launch = state.stamp.start_ticks == s.session_ticks;
     const int same_session = same_launch && strcmp(game, s.session_game) == 0;
     if (!same_session) knob_watch_reset();
     knob_watch_load(state.held, info);
     if (same_session) return;  // backed off or re-armed
+    end_session();             // a game straight after a game: the one before ends first
     if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
     s.session_ticks = state.stamp.start_ticks;
     memcpy(s.session_game, game, sizeof s.session_game);
     s.front_note[0] = '\0';
->>>>>>> main
     session_begin(game, preset, now_ms());
     // Another game in the same launch keeps the back-off (the heat is the phone's), and starts
     // with nothing taken back: the record status reads is of the launch, so it is cleared.
