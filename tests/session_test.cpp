@@ -111,6 +111,19 @@ protected:
         const size_t now = rows().size();
         ASSERT_TRUE(eventually([&] { return rows().size() >= now + more; }));
     }
+    // The processes of the top-app cpuset, each with its name ("pid name" per entry).
+    void in_front(const std::vector<std::pair<int, std::string>>& processes) {
+        std::string procs;
+        for (const auto& [pid, name] : processes) {
+            const std::string dir = dev("/proc/" + std::to_string(pid));
+            mkdir(dir.c_str(), 0755);
+            write_file(dir + "/cmdline", name + std::string(1, '\0'));
+            procs += std::to_string(pid) + "\n";
+        }
+        system(("mkdir -p '" + dev("/dev/cpuset/top-app") + "'").c_str());
+        write_file(dev("/dev/cpuset/top-app/cgroup.procs"), procs);
+    }
+    std::string log() const { return read_file(mod("tessivar.log")); }
     void play(const std::string& game) {
         write_file(mod("last_change"), "boot-1\n1 " + game + "\n");
         ASSERT_EQ(ctl_piped({"profile", "performance"}).rfind("performance: max for " + game, 0),
@@ -233,6 +246,84 @@ TEST_F(SessionTest, AHundredSessionsStayWithinTheBound) {
     const std::string index = read_file(mod("sessions/index"));
     EXPECT_LE(std::count(index.begin(), index.end(), '\n'), 30);
     EXPECT_EQ(index.find("com.game.n0 "), std::string::npos) << "the oldest is gone";
+}
+
+// A game straight after a game: the daemon launches nothing while its mode stays performance,
+// so the supervisor follows the top-app cpuset; the first game's max goes, the second game's
+// sustained comes, and each game has its own session. Two listed games in front at once cannot
+// be told apart: nothing changes, and the log says so.
+TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
+    write_file(mod("game.txt"), "com.example.game\ncom.other.game\n");
+    write_file(mod("presets.txt"), "com.example.game max\ncom.other.game sustained\n");
+    const std::string uclamp = dev("/dev/cpuctl/top-app/cpu.uclamp.min");
+    system(("mkdir -p '" + dev("/dev/cpuctl/top-app") + "'").c_str());
+    write_file(uclamp, "0.00\n");
+    in_front({{610, "/system/bin/surfaceflinger"}, {1234, "com.example.game"}});
+    start_supervisor();
+    play("com.example.game");
+    samples(2);
+    EXPECT_EQ(governors(), kBoostedGovernors);
+
+    in_front({{1234, "com.example.game"}, {1300, "<pre-initialized>"}, {2345, "com.other.game"}});
+    samples(2);  // the first game still there: its launch stays
+    EXPECT_EQ(governors(), kBoostedGovernors);
+    in_front({{2345, "com.other.game"}, {2400, "com.third.game"}});
+    write_file(mod("game.txt"), "com.example.game\ncom.other.game\ncom.third.game\n");
+    rename(mod("game.txt").c_str(), mod("game.txt").c_str());
+    ASSERT_TRUE(eventually([&] {
+        return log().find(
+                   "supervisor: the game in front is not followed: more than one listed "
+                   "game in front\n") != std::string::npos;
+    })) << log();
+    EXPECT_EQ(governors(), kBoostedGovernors);
+
+    in_front({{610, "/system/bin/surfaceflinger"}, {2345, "com.other.game"}});
+    ASSERT_TRUE(eventually([&] {
+        return ctl({"status"}).out.find("Preset in force: sustained for com.other.game") !=
+               std::string::npos;
+    })) << log();
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_NE(tunables().find(" policy4/walt/target_loads=80 1516800:90"), std::string::npos);
+    EXPECT_EQ(read_file(uclamp), "15\n");
+    EXPECT_NE(log().find("performance: com.other.game is in front now: restored "),
+              std::string::npos)
+        << log();
+    ASSERT_TRUE(eventually([&] {
+        return read_file(mod("sessions/index")).find(" game=com.example.game preset=max ") !=
+               std::string::npos;
+    })) << read_file(mod("sessions/index"));
+    samples(1);  // the second game's session is being recorded
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    EXPECT_EQ(read_file(uclamp), "0.00\n");
+    ASSERT_TRUE(eventually([&] {
+        return read_file(mod("sessions/index")).find(" game=com.other.game preset=sustained ") !=
+               std::string::npos;
+    })) << read_file(mod("sessions/index"));
+}
+
+// A launch while the phone is already hot (43 °C on a phone without a thermal service) starts
+// backed off: the daemon's change line is checked by the supervisor before the launch reads
+// it, the boost is never applied, and it comes once the phone has been cool for a minute.
+TEST_F(SessionTest, ALaunchWhileHotStartsBackedOff) {
+    write_file(dev(kBattery + "/temp"), "430\n");
+    write_file(mod("standin-mode"), "change:com.example.game");
+    start_supervisor();
+    ASSERT_TRUE(eventually([&] {
+        return read_file(mod("last_change")) == "boot-1\n1 com.example.game\nhot MODERATE\n";
+    })) << read_file(mod("last_change"));
+    EXPECT_EQ(ctl_piped({"profile", "performance"}),
+              "performance: max for com.example.game: backed off from the start (thermal "
+              "MODERATE); applied once the phone has cooled\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_NE(ctl({"status"}).out.find("Back-off: thermal MODERATE since "), std::string::npos);
+    samples(2);
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    write_file(dev(kBattery + "/temp"), "350\n");
+    ASSERT_TRUE(eventually([&] {
+        return log().find("performance: re-armed after the thermal back-off\n") !=
+               std::string::npos;
+    })) << log();
+    EXPECT_EQ(governors(), kBoostedGovernors);
 }
 
 }  // namespace
