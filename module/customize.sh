@@ -30,6 +30,10 @@ if [ -f "$installed/presets.txt" ]; then
   cp -f "$installed/presets.txt" "$MODPATH/presets.txt"
   ui_print "- Kept your presets"
 fi
+# A game's own game mode, still to be put back after a game under the battery preset.
+if [ -f "$installed/game_mode" ]; then
+  cp -f "$installed/game_mode" "$MODPATH/game_mode"
+fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755
 set_perm "$MODPATH/tessivarctl" 0 0 0755

@@ -177,6 +177,7 @@ install_as() {  # shell-name arch api
   done
   echo "com.my.own.game" > "$inst/data/adb/modules/Drovenmarke/game.txt"
   echo "com.my.own.game max" > "$inst/data/adb/modules/Drovenmarke/presets.txt"
+  echo "com.my.own.game standard" > "$inst/data/adb/modules/Drovenmarke/game_mode"
   MODPATH=$MODPATH ARCH=$2 API=$3 "$work/shells/$1" -c '
     ui_print() { echo "$1"; }
     abort() { echo "$1"; exit 1; }
@@ -199,6 +200,7 @@ test_customize() {
     [ -e "$MODPATH/bin" ] && fail "$1: bin/ left behind"
     expect_eq "$1: game list kept" "$(cat "$MODPATH/game.txt")" com.my.own.game
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
+    expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
     expect_eq "$1: script mode" "$(stat -c %a "$MODPATH/Scripts/performance.sh")" 755
     set -- "$shell"
   done
