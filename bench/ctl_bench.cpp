@@ -122,6 +122,16 @@ void make_device(const std::string& root) {
     }
     mkdirs(root + "/proc/sys/kernel/random");
     write_file(root + "/proc/sys/kernel/random/boot_id", "bench-boot\n");
+    // The top-app cpuset during a game: the game's process and two of the system's.
+    mkdirs(root + "/dev/cpuset/top-app");
+    write_file(root + "/dev/cpuset/top-app/cgroup.procs", "612\n1408\n5120\n");
+    for (const auto& [pid, name] :
+         {std::pair<const char*, const char*>{"612", "/system/bin/surfaceflinger"},
+          {"1408", "com.android.systemui"},
+          {"5120", "com.bench.game"}}) {
+        mkdirs(root + "/proc/" + pid);
+        write_file(root + "/proc/" + pid + "/cmdline", std::string(name) + std::string(1, '\0'));
+    }
 }
 
 // The median CPU time of `rounds` runs of `round`, in milliseconds.
@@ -211,10 +221,13 @@ int main(int argc, char** argv) {
             "tessivarctl's own %.2f ms\n",
             (std::string(preset) + ":").c_str(), trip, floor, own);
     }
-    write_file(module + "/presets.txt", "* max\n");
-    // The supervisor's work every 5 s of a game: one thermal check and one sample, measured in
-    // the program itself (test builds only) over many rounds.
-    for (const char* what : {"thermal", "sample"}) {
+    // The supervisor's work every 5 s of a game: one thermal check, one sample, and the in-game
+    // check of a sustained launch, measured in the program itself (test builds only).
+    write_file(module + "/game.txt", "com.bench.game\ncom.other.game\n");
+    write_file(module + "/presets.txt", "* sustained\n");
+    usleep(20000);  // a clock tick after the last balanced, which a tie would leave in force
+    run({"sh", module + "/Scripts/performance.sh"});
+    for (const char* what : {"thermal", "sample", "ingame"}) {
         const std::string out_file = work + "/" + what + ".out";
         const pid_t pid = fork();
         if (pid == 0) {
@@ -229,6 +242,8 @@ int main(int argc, char** argv) {
         if (f && fgets(line, sizeof line, f)) printf("  %s", line);
         if (f) fclose(f);
     }
+    run({"sh", module + "/Scripts/balanced.sh"});
+    write_file(module + "/presets.txt", "* max\n");
     if (argc > 3) {
         const std::string scripts = argv[3];
         system(("cp '" + scripts + "'/*.sh '" + module + "/Scripts/'").c_str());

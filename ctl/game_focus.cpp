@@ -126,7 +126,7 @@ int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, co
             }
             memcpy(out, package.data(), package.size());
             out[package.size()] = '\0';
-            if (state.size() < hot_cap) {
+            if (!state.empty() && state.size() < hot_cap) {  // an empty view may have no data
                 memcpy(hot, state.data(), state.size());
                 hot[state.size()] = '\0';
             }

@@ -1,9 +1,11 @@
-// The device's governor nodes: every CPU frequency policy, Adreno's kgsl GPU and Mali GPUs
-// (devfreq); never a bus devfreq. Paths are device paths (without the test root).
+// The device's governor nodes: every CPU frequency policy, Adreno's kgsl GPU and any devfreq
+// GPU; never a bus devfreq. Paths are device paths (without the test root).
 #ifndef TESSIVARCTL_NODES_H
 #define TESSIVARCTL_NODES_H
 
 #include <stddef.h>
+
+#include <string_view>
 
 #include "ctl_config.h"
 
@@ -32,6 +34,10 @@ struct node_list {
 // The nodes that exist now, CPU policies in number order: cpufreq/policyN (Linux 4.4+), else
 // the real cpuN/cpufreq directories (3.x), then the GPU.
 void find_governor_nodes(node_list* list);
+
+// Whether the devfreq entry at `dir` (a device path, /sys/class/devfreq/<name>) is a GPU, from
+// its governor, the device behind it, that device's driver and device-tree compatible strings.
+int devfreq_gpu_at(const char* dir, std::string_view name);
 
 // The node's governor file, its list of available governors, and (for a CPU policy) the
 // directories that hold the tunables of governor `governor`: the policy's own and the

@@ -25,6 +25,15 @@ int device_directory_exists(std::string_view dir) {
            S_ISDIR(info.st_mode);
 }
 
+// A devfreq node named by a state line that is there now but is no GPU (a bus, whatever the
+// state says): nothing of it is written.
+int not_a_gpu(const node_ref& node, int present) {
+    if (node.cpu_policy || node.dir == KGSL_DIR || !present) return 0;
+    char dir[PATH_SIZE];
+    snprintf(dir, sizeof dir, "%.*s", static_cast<int>(node.dir.size()), node.dir.data());
+    return !devfreq_gpu_at(dir, node.name);
+}
+
 void name_path(fixed_text<1024>* names, std::string_view node, std::string_view what) {
     names->append(names->len ? ", " : "");
     if (!node.empty()) {
@@ -67,6 +76,11 @@ int restore_governor_group(const snapshot_group& group, restore_counts* counts) 
     // A node that is gone now (hotplug, a driver re-probe) takes nothing: all of it is kept
     // for when it comes back.
     const int present = device_directory_exists(node.dir);
+    if (not_a_gpu(node, present)) {
+        while (next_snapshot_line(&rest, &line))
+            ++counts->ignored;
+        return 0;
+    }
     std::string_view governor;
     int refused = 0;
     while (next_snapshot_line(&rest, &line)) {
@@ -107,6 +121,12 @@ int restore_knob(const snapshot_group& group, restore_counts* counts) {
     if (!next_snapshot_line(&rest, &line) || !(k = knob_of_path(line.path)) ||
         !split_knob_value(line.value, &ours, &own) || own.size() >= VALUE_SIZE ||
         line.path.size() >= PATH_SIZE) {
+        ++counts->ignored;
+        return 0;
+    }
+    node_ref gpu;
+    if (k->place == PLACE_GPU && node_of_dir(sub(line.path, 0, line.path.rfind('/')), &gpu) &&
+        not_a_gpu(gpu, device_directory_exists(gpu.dir))) {
         ++counts->ignored;
         return 0;
     }

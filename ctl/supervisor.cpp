@@ -21,6 +21,7 @@
 #include "fixed_text.h"
 #include "game_focus.h"
 #include "game_in_front.h"
+#include "knob_watch.h"
 #include "locks.h"
 #include "log_writer.h"
 #include "manager_status.h"
@@ -49,6 +50,7 @@ struct supervisor_state {
     char session_game[128];            // its game ("" when the launch named none)
     char last_game[128];               // the game of the session before, for its re-arm limit
     long long thermal_at;              // the next check of the game session; 0 between games
+    long long checks;                  // game-session checks made, ever: the take-back clock
     backoff_state backoff;
     thermal_source* thermal;
     int thermal_fresh;    // begun by a launch's own check, for the session that follows
@@ -133,11 +135,13 @@ void restore(const char* option = nullptr) {
     run_profile_program("balanced", option);
 }
 
-// The profile state of this boot; 0 when there is none.
-int read_state(const char* boot, profile_state* state) {
+// The profile state of this boot; 0 when there is none. `info`, when given, is the file's stat
+// made before the read, so that a later stat that still matches it proves nothing changed.
+int read_state(const char* boot, profile_state* state, struct stat* info = nullptr) {
     static char text[512 * 1024];
     char path[PATH_SIZE];
     if (!module_path(path, sizeof path, "current_profile")) return 0;
+    if (info && stat(path, info) != 0) return 0;
     const ssize_t n = read_small_file(path, text, sizeof text);
     return n > 0 &&
            parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, state);
@@ -158,7 +162,8 @@ long long after_seconds(int seconds) {
 // exists only while it lasts.
 void state_changed(const char* boot) {
     profile_state state;
-    const int ok = read_state(boot, &state);
+    struct stat info;
+    const int ok = read_state(boot, &state, &info);
     if (!ok || !restore_pending(state)) {
         s.retry_at = 0;
     } else if (!s.retry_at) {
@@ -182,14 +187,21 @@ void state_changed(const char* boot) {
              preset_name.data());
     snprintf(game, sizeof game, "%.*s", static_cast<int>(game_name.size()), game_name.data());
     const int same_launch = state.stamp.start_ticks == s.session_ticks;
-    if (same_launch && strcmp(game, s.session_game) == 0) return;  // backed off or not
+    const int same_session = same_launch && strcmp(game, s.session_game) == 0;
+    if (!same_session) knob_watch_reset();
+    knob_watch_load(state.held, info);
+    if (same_session) return;  // backed off or re-armed
     if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
     s.session_ticks = state.stamp.start_ticks;
     memcpy(s.session_game, game, sizeof s.session_game);
     s.front_note[0] = '\0';
     session_begin(game, preset, now_ms());
-    // Another game in the same launch keeps the back-off: the heat is the phone's.
-    if (same_launch) return;
+    // Another game in the same launch keeps the back-off (the heat is the phone's), and starts
+    // with nothing taken back: the record status reads is of the launch, so it is cleared.
+    if (same_launch) {
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+        return;
+    }
     // A game brought back to the front keeps its re-arm limit; a launch while hot starts
     // backed off (its X line).
     int hot = THERMAL_UNKNOWN;
@@ -228,14 +240,22 @@ void front_check(const char* boot) {
         char line[160];
         snprintf(line, sizeof line, "the game in front is not followed: %s", why);
         note(line);
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
     }
     if (answer == FRONT_UNKNOWN) return;
-    s.front_note[0] = '\0';
+    if (s.front_note[0]) {
+        s.front_note[0] = '\0';
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+    }
     if (answer != FRONT_OTHER) return;
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     run_profile_program("switch", ticks, other);
     state_changed(boot);
+    if (strcmp(s.session_game, other) != 0) return;  // not switched (a later launch came)
+    char state[128];
+    describe_mode(state, sizeof state, 1, other);
+    show_in_manager(state);
 }
 
 // One check of the game session; the back-off and the re-arm are profile runs, under the
@@ -249,6 +269,7 @@ void thermal_tick(const char* boot) {
     const long long seconds_ms = now_ms() * 1000 / second_ms();
     const backoff_action action = backoff_step(&s.backoff, seconds_ms, level, cooling);
     session_sample(now_ms(), level, cooling);
+    const long long check_clock = ++s.checks * THERMAL_POLL_SECONDS * 1000LL;
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     if (action == BACKOFF_TAKE_BACK) {
@@ -257,6 +278,11 @@ void thermal_tick(const char* boot) {
             cooling && level < THERMAL_MODERATE ? "COOLING" : thermal_level_name(level));
     } else if (action == BACKOFF_REARM) {
         run_profile_program("rearm", ticks);
+    } else if (knob_watch_check(check_clock, note)) {
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+        char taken[256];
+        knob_watch_summary(taken, sizeof taken);
+        session_taken_back(taken);
     }
     s.thermal_at = s.session_ticks ? after_seconds(THERMAL_POLL_SECONDS) : 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "boot.h"
+#include "devfreq_gpu.h"
 #include "game_list_line.h"
 #include "knobs.h"
 #include "log_writer.h"
@@ -90,6 +91,9 @@ TEST(Snapshot, TheNodeOfAGovernorFile) {
          "kgsl-3d0", 0},
         {"/sys/class/devfreq/13000000.mali/governor", "/sys/class/devfreq/13000000.mali",
          "13000000.mali", 0},
+        {"/sys/class/devfreq/fde60000.gpu/governor", "/sys/class/devfreq/fde60000.gpu",
+         "fde60000.gpu", 0},
+        {"/sys/class/devfreq/dmc/governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy04/scaling_governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy/scaling_governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy0/../policy4/scaling_governor", nullptr, "", 0},
@@ -411,6 +415,39 @@ TEST(Knobs, WhatTheFileShowsAgainstOurRequest) {
     EXPECT_EQ(knob_limit_leaf(find("top-app uclamp.min")), nullptr);
 }
 
+// A devfreq GPU by what the kernel shows of it; bus and memory nodes never, whatever else they say.
+TEST(DevfreqGpu, KnownByWhatItIsNotByMaliInItsName) {
+    using namespace std::string_view_literals;
+    const struct {
+        devfreq_facts facts;
+        bool gpu;
+    } cases[] = {
+        {{"13000000.mali", "simple_ondemand", "13000000.mali", "mali", ""}, true},
+        {{"gpufreq", "mali_ondemand", "e82c0000.mali", "mali", "arm,mali-bifrost\0"sv}, true},
+        {{"fde60000.gpu", "simple_ondemand", "fde60000.gpu", "mali", ""}, true},
+        {{"60000000.gpu", "", "", "", ""}, true},
+        {{"5000000.qcom,kgsl-3d0", "msm-adreno-tz", "5000000.qcom,kgsl-3d0", "kgsl-3d", ""}, true},
+        // Only the device behind it, its driver or its device-tree node says GPU.
+        {{"ff9a0000", "simple_ondemand", "ff9a0000", "", "rockchip,rk3399-mali\0"sv}, true},
+        {{"devfreq0", "simple_ondemand", "11800000.g3d", "panfrost", ""}, true},
+        {{"devfreq1", "simple_ondemand", "", "", ""}, false},  // nothing says what it is
+        {{"soc:qcom,cpubw", "bw_hwmon", "soc:qcom,cpubw", "", ""}, false},
+        {{"soc:qcom,gpubw", "bw_vbif", "soc:qcom,gpubw", "", ""}, false},
+        {{"soc:qcom,llccbw", "bw_hwmon", "", "", ""}, false},
+        {{"soc:qcom,cpu0-cpu-l3-lat", "mem_latency", "", "", ""}, false},
+        {{"soc:qcom,memlat-cpu0", "mem_latency", "", "", ""}, false},
+        {{"dmc", "dmc_ondemand", "dmc", "rockchip-dmc", "rockchip,rk3568-dmc\0"sv}, false},
+        {{"17000010.devfreq_mif", "interactive", "", "", ""}, false},
+        {{"10012000.dvfsrc", "", "", "", ""}, false},
+        {{"kgsl-busmon", "gpubw_mon", "", "", ""}, false},
+        // A GPU's bandwidth voter follows the GPU but sets the bus.
+        {{"devfreq2", "bw_vbif", "gpu-bw", "", ""}, false},
+        {{"devfreq3", "passive", "", "mali", ""}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(devfreq_is_gpu(c.facts), c.gpu) << c.facts.name << " " << c.facts.governor;
+}
+
 // Only a file some knob may write is ever written back from a state line.
 TEST(Knobs, PathsAKnobMayWrite) {
     const struct {
@@ -430,6 +467,10 @@ TEST(Knobs, PathsAKnobMayWrite) {
         {"/sys/class/kgsl/kgsl-3d0/devfreq/min_freq", true},
         {"/sys/class/devfreq/13000000.mali/min_freq", true},
         {"/sys/class/devfreq/soc:qcom,cpubw/min_freq", false},
+        {"/sys/class/devfreq/fde60000.gpu/min_freq", true},
+        {"/sys/class/devfreq/gpufreq/min_freq", true},
+        {"/sys/class/devfreq/dmc/min_freq", false},
+        {"/sys/class/devfreq/dmc/../../../../etc/min_freq", false},
         {"/etc/passwd", false},
     };
     for (const auto& c : cases)

@@ -7,6 +7,7 @@
 
 #include "game_focus.h"
 #include "game_in_front.h"
+#include "take_back.h"
 #include "thermal.h"
 
 namespace {
@@ -112,6 +113,60 @@ TEST(ChangeRecord, TheThermalStateALaunchStartsIn) {
         EXPECT_EQ(mode, c.mode) << c.text;
         EXPECT_EQ(package, c.package) << c.text;
         EXPECT_EQ(hot, c.hot) << c.text;
+    }
+}
+
+// Set again each time, until something takes it back more than five times within a minute:
+// then left to the system for good.
+TEST(TakeBack, SetAgainUntilTakenBackTooOften) {
+    const struct {
+        const char* name;
+        std::vector<long long> at_s;  // the checks that found it taken back
+        int set_again;                // how many of them set it to ours again
+        int left;
+    } cases[] = {
+        {"once", {10}, 1, 0},
+        {"now and then", {0, 20, 40, 60, 80, 100, 120, 140}, 8, 0},
+        {"at every check", {0, 5, 10, 15, 20, 25, 30, 35}, 5, 1},
+        {"five in a minute, a pause, five more", {0, 5, 10, 15, 20, 80, 85, 90, 95, 100}, 10, 0},
+        {"six within a minute, spread out", {0, 11, 22, 33, 44, 55}, 5, 1},
+    };
+    for (const auto& c : cases) {
+        take_back_record record{};
+        int set_again = 0;
+        for (long long t : c.at_s)
+            set_again += note_take_back(&record, t * 1000);
+        EXPECT_EQ(set_again, c.set_again) << c.name;
+        EXPECT_EQ(record.left, c.left) << c.name;
+        EXPECT_EQ(record.times, static_cast<int>(c.at_s.size())) << c.name;
+    }
+}
+
+TEST(TakeBack, TheRecordStatusReads) {
+    const struct {
+        const char* line;
+        int ok;
+        char kind;
+        int times;
+        int left;
+        std::string_view text;
+    } cases[] = {
+        {"B 6 1 top-app cpu.uclamp.min\n", 1, 'B', 6, 1, "top-app cpu.uclamp.min"},
+        {"B 1 0 policy4 up_rate_limit_us\n", 1, 'B', 1, 0, "policy4 up_rate_limit_us"},
+        {"F no top-app cpuset\n", 1, 'F', 0, 0, "no top-app cpuset"},
+        {"B 6 2 x\n", 0, 0, 0, 0, ""},
+        {"B x 1 y\n", 0, 0, 0, 0, ""},
+        {"B 6 1 \n", 0, 0, 0, 0, ""},
+        {"Z 1 1 y\n", 0, 0, 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        watch_line line{};
+        EXPECT_EQ(parse_watch_line(c.line, &line), c.ok) << c.line;
+        if (!c.ok) continue;
+        EXPECT_EQ(line.kind, c.kind) << c.line;
+        EXPECT_EQ(line.times, c.times) << c.line;
+        EXPECT_EQ(line.left, c.left) << c.line;
+        EXPECT_EQ(line.text, c.text) << c.line;
     }
 }
 

@@ -178,12 +178,27 @@ install_as() {  # shell-name arch api
   echo "com.my.own.game" > "$inst/data/adb/modules/Drovenmarke/game.txt"
   echo "com.my.own.game max" > "$inst/data/adb/modules/Drovenmarke/presets.txt"
   echo "com.my.own.game standard" > "$inst/data/adb/modules/Drovenmarke/game_mode"
+  old_sessions "$inst/data/adb/modules/Drovenmarke"
   MODPATH=$MODPATH ARCH=$2 API=$3 "$work/shells/$1" -c '
     ui_print() { echo "$1"; }
     abort() { echo "$1"; exit 1; }
     set_perm() { chmod "$4" "$1"; }
     . "$MODPATH/customize.sh"
     echo "installed"'
+}
+
+# What the previous version recorded, as it wrote it: a session's rows (no frame rate yet) and
+# its summary line, a line no version can read, the "Try both" counts, and a link that is not
+# the recorder's.
+old_sessions() {
+  local dir=$1
+  mkdir -p "$dir/sessions"
+  printf '# session 1765000000 com.my.own.game max\n0\t0\t1800\t350\t80\t-1\t0\t250\t585000\t1\t-1\t1000000\t2000000\n5000\t0\t1800\t360\t80\t0\t0\t250\t585000\t1\t400\t1000000\t2000000\n' \
+    > "$dir/sessions/1765000000-com.my.own.game.tsv"
+  printf '%s\n' "start=1765000000 game=com.my.own.game preset=max duration_s=600 energy_mwh_x10=3000 discharging_s=600 mean_mw=1800 peak_temp_dc=412 mean_temp_dc=380 levels_s=500,100,0,0,0,0,0 first_moderate_s=-1 top_permille=400 samples=120 throttled_samples=0 frames_known=1 frames=36000 dropped=12 fps_x100=6000 low_fps_x100=5000" \
+    "start=1765003600 game=com.my.own.game preset=sustained duration_s=a-while" > "$dir/sessions/index"
+  echo "com.my.own.game 4" > "$dir/trials.txt"
+  ln -sf /etc/passwd "$dir/sessions/1765007200-com.evil.tsv"
 }
 
 test_customize() {
@@ -201,6 +216,21 @@ test_customize() {
     expect_eq "$1: game list kept" "$(cat "$MODPATH/game.txt")" com.my.own.game
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
     expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
+    expect_eq "$1: trials kept" "$(cat "$MODPATH/trials.txt")" "com.my.own.game 4"
+    expect_eq "$1: sessions kept" "$(ls "$MODPATH/sessions" | tr '\n' ' ')" "1765000000-com.my.own.game.tsv index "
+    # The new version reads the old session (its figures as recorded, the new ones unknown) and
+    # sets the unreadable line aside.
+    local json
+    json=$(TESSIVAR_MODULE_DIR=$MODPATH "$ctl_test_dir/tessivarctl-sandboxed" sessions --json)
+    case $json in
+      '[{"start":1765000000,"game":"com.my.own.game","preset":"max","durationS":600,"energyMwh":300.0,'*'"frames":{"total":36000,'*'"format":1,"units":null,"fpsSource":null,'*'}]') ;;
+      *) fail "$1: the kept sessions as read: $json" ;;
+    esac
+    json=$(TESSIVAR_MODULE_DIR=$MODPATH "$ctl_test_dir/tessivarctl-sandboxed" sessions show 1765000000)
+    case $json in
+      *'"rows":[[0,0,1800,35.0,-1,0,-1],[5,0,1800,36.0,0,0,400]],"fps":[null,null]}') ;;
+      *) fail "$1: the kept session's rows: $json" ;;
+    esac
     expect_eq "$1: script mode" "$(stat -c %a "$MODPATH/Scripts/performance.sh")" 755
     set -- "$shell"
   done

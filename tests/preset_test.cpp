@@ -167,6 +167,79 @@ Kernel kernel_5_10() {
              {kKgsl + "/min_freq", "450000000\n"}}};
 }
 
+// A devfreq GPU as the driver model lays it out: the class entry links to the devfreq device
+// under its parent, whose `device` link leads to the parent, which links to its driver and its
+// device-tree node (compatible strings NUL-separated, as the device tree shows them).
+std::map<std::string, std::string> devfreq_node(const std::string& name, const std::string& parent,
+                                                const std::string& driver,
+                                                const std::string& compatible, const char* governor,
+                                                const char* governors, const char* steps,
+                                                const char* min, const char* max) {
+    const std::string device = "/sys/devices/platform/" + parent;
+    const std::string dir = device + "/devfreq/" + name;
+    const std::string of_node = "/sys/firmware/devicetree/base/" + parent;
+    return {{"/sys/class/devfreq/" + name, "->" + dir},
+            {dir + "/device", "->" + device},
+            {device + "/driver", "->/sys/bus/platform/drivers/" + driver},
+            {device + "/of_node", "->" + of_node},
+            {of_node + "/compatible", compatible},
+            {dir + "/governor", std::string(governor) + "\n"},
+            {dir + "/available_governors", std::string(governors) + "\n"},
+            {dir + "/available_frequencies", std::string(steps) + "\n"},
+            {dir + "/min_freq", std::string(min) + "\n"},
+            {dir + "/max_freq", std::string(max) + "\n"}};
+}
+
+// An RK3566 handheld: one cluster, uclamp, the Mali GPU's devfreq named after its device-tree
+// node (fde60000.gpu), and the memory controller's devfreq (dmc) beside it, never touched.
+Kernel kernel_rk3566() {
+    const std::string p = kCpu + "/cpufreq";
+    auto files = merge({
+        cpufreq_node(p + "/policy0", "schedutil", "schedutil performance",
+                     "408000 816000 1416000 1800000", "408000", "1800000"),
+        devfreq_node("fde60000.gpu", "fde60000.gpu", "mali",
+                     std::string("rockchip,rk3568-mali\0arm,mali-bifrost\0", 38), "simple_ondemand",
+                     "userspace powersave performance simple_ondemand",
+                     "200000000 300000000 400000000 600000000 700000000 800000000", "200000000",
+                     "800000000"),
+        devfreq_node("dmc", "dmc", "rockchip-dmc", std::string("rockchip,rk3568-dmc\0", 20),
+                     "dmc_ondemand", "dmc_ondemand userspace powersave performance simple_ondemand",
+                     "324000000 528000000 780000000 1056000000", "324000000", "1056000000"),
+    });
+    files[p + "/policy0/schedutil/rate_limit_us"] = "1000\n";
+    files["/defaults/schedutil/rate_limit_us"] = "1000\n";
+    files["/dev/cpuctl/top-app/cpu.uclamp.min"] = "0.00\n";
+    return {"RK3566 fde60000.gpu",
+            files,
+            "top-app uclamp.min, rate_limit_us (policy0), GPU floor (fde60000.gpu); not on this "
+            "kernel: up_rate_limit_us, interactive timer_rate",
+            "nothing to change; not on this kernel: down_rate_limit_us, interactive "
+            "min_sample_time",
+            "governor set to performance on: policy0 fde60000.gpu",
+            {{"/sys/class/devfreq/fde60000.gpu/min_freq", "400000000\n"},
+             {"/sys/class/devfreq/dmc/min_freq", "324000000\n"}}};
+}
+
+// A Kirin 970 phone: the 4.14 layout, its Mali GPU's devfreq called gpufreq, known by the
+// device behind it (e82c0000.mali, driver mali).
+Kernel kernel_kirin970() {
+    Kernel kernel = kernel_4_14();
+    for (auto it = kernel.files.begin(); it != kernel.files.end();)
+        it = it->first.rfind(kMali, 0) == 0 ? kernel.files.erase(it) : std::next(it);
+    for (auto& [path, text] :
+         devfreq_node("gpufreq", "e82c0000.mali", "mali", std::string("arm,mali-bifrost\0", 17),
+                      "mali_ondemand", "mali_ondemand userspace powersave performance",
+                      "178000000 416000000 554000000 767000000", "178000000", "767000000"))
+        kernel.files[path] = text;
+    kernel.name = "Kirin 970 gpufreq";
+    kernel.sustained =
+        "top-app schedtune.boost, up_rate_limit_us (policy0, policy4), GPU floor (gpufreq); not "
+        "on this kernel: top-app uclamp.min, rate_limit_us, interactive timer_rate";
+    kernel.max = "governor set to performance on: policy0 policy4 gpufreq";
+    kernel.sustained_values = {{"/sys/class/devfreq/gpufreq/min_freq", "416000000\n"}};
+    return kernel;
+}
+
 class PresetTest : public CtlTest {
 protected:
     void use(const Kernel& kernel) {
@@ -238,7 +311,7 @@ protected:
 };
 
 std::vector<Kernel> kernels() {
-    return {kernel_3_18(), kernel_4_14(), kernel_5_10()};
+    return {kernel_3_18(), kernel_4_14(), kernel_5_10(), kernel_rk3566(), kernel_kirin970()};
 }
 
 // Each preset on each kernel: what it changes (and which knobs this kernel lacks), no governor

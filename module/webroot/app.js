@@ -110,8 +110,15 @@ function renderStatus() {
   $('boosted').textContent = s.boosted.length ? visible(s.boosted.join(', ')) : 'nothing';
   const p = s.preset;
   $('preset').textContent = p
-    ? visible(`${p.name}${p.game ? ` for ${p.game}` : ''}${p.changed.length ? ` (changed: ${p.changed.join(', ')})` : ''}`)
+    ? visible(`${p.name}${p.game ? ` for ${p.game}` : ''}${p.changed.length ? ` (changed: ${p.changed.join(', ')})` : ''}` +
+      (s.frontNotFollowed ? `; another game in front is not followed (${s.frontNotFollowed})` : ''))
     : 'none (no game in front)';
+  // What the phone's own services wrote back over the preset during this game.
+  const taken = s.takenBack || [];
+  $('taken-back').textContent = taken.length
+    ? visible(taken.map((t) => `${t.knob} ${t.times} time${t.times === 1 ? '' : 's'}` +
+      (t.left ? ', left to the system' : ', set again')).join('; '))
+    : 'nothing';
   const b = s.backoff;
   $('thermal').textContent = b
     ? visible(`backed off: thermal ${b.level} since ${new Date(b.since * 1000).toTimeString().slice(0, 5)}`)

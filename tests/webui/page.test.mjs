@@ -252,9 +252,15 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
   });
   const since = Math.floor(new Date(2026, 0, 1, 14, 2).getTime() / 1000);
   fs.writeFileSync(path.join(moddir, 'current_profile'), `performance\nboot-1 5\nP sustained com.listed.game\nX MODERATE ${since}\n`);
+  // The supervisor's record of this launch: a knob set again once, one left to the system.
+  fs.writeFileSync(path.join(moddir, 'game_watch'),
+    'boot-1 5\nB 1 0 policy4 up_rate_limit_us\nB 6 1 top-app cpu.uclamp.min\nF no top-app cpuset\n');
   const { page, record } = await openPage({ apps });
-  assert.equal(await page.$eval('#preset', (e) => e.textContent), 'sustained for com.listed.game');
+  assert.equal(await page.$eval('#preset', (e) => e.textContent),
+    'sustained for com.listed.game; another game in front is not followed (no top-app cpuset)');
   assert.equal(await page.$eval('#thermal', (e) => e.textContent), 'backed off: thermal MODERATE since 14:02');
+  assert.equal(await page.$eval('#taken-back', (e) => e.textContent),
+    'policy4 up_rate_limit_us 1 time, set again; top-app cpu.uclamp.min 6 times, left to the system');
   // Only a listed game has a preset to choose.
   const selects = await page.$$eval('#apps select', (s) => s.map((x) => `${x.getAttribute('aria-label')} ${x.hidden}`));
   assert.deepEqual(selects.sort(), ['Preset for A (com.a.app) true', 'Preset for Listed (com.listed.game) false']);
