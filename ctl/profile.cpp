@@ -69,7 +69,9 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
     if (!begin_state(profile, stamp)) return 1;
     const int held = run.has_state && !run.state.held.empty();
     if (held) restore_held(&counts);
-    if (retry && counts.restored == 0 && counts.ignored == 0 && counts.left == 0) return 0;
+    if (retry && counts.restored == 0 && counts.ignored == 0 && counts.left == 0 &&
+        counts.passed == 0)
+        return 0;
     const int written = write_state();
     const int saved = errno;
     if (!retry) follow_game_mode("balanced", "");  // a game mode recorded in any boot goes back
@@ -84,6 +86,9 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
             printf(" (%s; kept to try again; restore pending: %s)", counts.refused_names.c_str(),
                    counts.pending_nodes.c_str());
         if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+        if (counts.passed)
+            printf("; passed over %s: the kernel does not take it back, its governor keeps its own",
+                   counts.passed_names.c_str());
         if (counts.ignored)
             printf("; ignored %d line(s) that name no governor setting", counts.ignored);
         printf("\n");
@@ -132,8 +137,9 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
     append_launch_line(preset_name(preset), package);
     int boost[MAX_NODES] = {};
     fixed_text<1024> not_recorded;
+    fixed_text<1024> tables;
     if (preset == PRESET_MAX) {
-        record_governors(boost, &not_recorded);
+        record_governors(boost, &not_recorded, &tables);
     } else {
         plan_preset(preset, &plan);
     }
@@ -158,6 +164,11 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
         boost_governors(boost, &changed);
         printf("performance: %s: governor set to performance on:%s\n", which,
                changed.len ? changed.c_str() : " nothing");
+        if (tables.len)
+            printf(
+                "performance: passed over, not recorded: %s (tables the kernel fills itself; "
+                "the governor shows its own again when it is back)\n",
+                tables.c_str());
         if (not_recorded.len)
             printf("performance: not boosted, since a setting could not be recorded: %s\n",
                    not_recorded.c_str());
@@ -219,6 +230,8 @@ int back_off(const char* level) {
         "refused",
         level, counts.restored, counts.refused);
     if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+    if (counts.passed)
+        printf("; passed over %s: the kernel does not take it back", counts.passed_names.c_str());
     printf("\n");
     return 0;
 }

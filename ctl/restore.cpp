@@ -34,6 +34,25 @@ int not_a_gpu(const node_ref& node, int present) {
     return !devfreq_gpu_at(dir, node.name);
 }
 
+// A state line's value written to its file, and read back.
+int write_line(const snapshot_line& line) {
+    char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%.*s", static_cast<int>(line.path.size()), line.path.data());
+    memcpy(value_buffer, line.value.data(), line.value.size());
+    value_buffer[line.value.size()] = '\0';
+    return write_device_value(path, value_buffer);
+}
+
+int device_file_exists(std::string_view file) {
+    char device[PATH_SIZE];
+    char path[PATH_SIZE];
+    struct stat info;
+    return snprintf(device, sizeof device, "%.*s", static_cast<int>(file.size()), file.data()) <
+               static_cast<int>(sizeof device) &&
+           device_path(path, sizeof path, device) && lstat(path, &info) == 0 &&
+           S_ISREG(info.st_mode);
+}
+
 void name_path(fixed_text<1024>* names, std::string_view node, std::string_view what) {
     names->append(names->len ? ", " : "");
     if (!node.empty()) {
@@ -83,6 +102,12 @@ int restore_governor_group(const snapshot_group& group, restore_counts* counts) 
     }
     std::string_view governor;
     int refused = 0;
+    int governor_took = 0;
+    // Tunables refused although their governor is back and their file is there: tried once
+    // more after the others (a tunable may depend on another), then passed over.
+    constexpr int MAX_DEFERRED = 16;
+    snapshot_line deferred[MAX_DEFERRED];
+    int deferred_count = 0;
     while (next_snapshot_line(&rest, &line)) {
         const int allowed =
             line.kind == 'G' || (line.kind == 'T' && node.cpu_policy &&
@@ -92,17 +117,27 @@ int restore_governor_group(const snapshot_group& group, restore_counts* counts) 
             continue;
         }
         if (line.kind == 'G') governor = plain_governor_name(line.value) ? line.value : "";
-        char path[PATH_SIZE];
-        snprintf(path, sizeof path, "%.*s", static_cast<int>(line.path.size()), line.path.data());
-        memcpy(value_buffer, line.value.data(), line.value.size());
-        value_buffer[line.value.size()] = '\0';
-        if (present && write_device_value(path, value_buffer)) {
+        if (present && write_line(line)) {
             ++counts->restored;
+            governor_took |= line.kind == 'G';
+        } else if (present && governor_took && line.kind == 'T' && deferred_count < MAX_DEFERRED &&
+                   device_file_exists(line.path)) {
+            deferred[deferred_count++] = line;
         } else {
             ++counts->refused;
             refused = 1;
             name_path(&counts->refused_names, node.name,
                       line.kind == 'G' ? std::string_view("governor") : leaf_of(line.path));
+        }
+    }
+    // What the kernel will not take back is its own: retrying it would wake the phone for
+    // nothing, for the rest of the boot.
+    for (int i = 0; i < deferred_count; ++i) {
+        if (write_line(deferred[i])) {
+            ++counts->restored;
+        } else {
+            ++counts->passed;
+            name_path(&counts->passed_names, node.name, leaf_of(deferred[i].path));
         }
     }
     if (refused) note_pending(counts, node.name);

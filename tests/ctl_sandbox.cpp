@@ -30,6 +30,7 @@ const char kBus[] = "/sys/class/devfreq/soc:qcom,cpubw";
 // policy7 is offline: the kernel never lets its governor change.
 //   refuse-once   holds a device path: that write is undone once (the kernel said EBUSY)
 //   kill-at       holds N: the Nth write kills the writer with SIGKILL right after it
+//   keeps-own     holds "<device path> <value>": the kernel takes no other value for that file
 //   hz            holds HZ: interactive's timer_rate is kept in whole jiffies, rounded up, and
 //                 shown back in microseconds (12000 for a written 10000 at HZ=250)
 // Frequency floors as cpufreq (freq_qos) and devfreq (dev_pm_qos) keep them: devfreq keeps a
@@ -59,6 +60,10 @@ fi
 n=$(( $(cat "$PROFILE_ROOT/writes" 2>/dev/null || echo 0) + 1 ))
 echo "$n" > "$PROFILE_ROOT/writes"
 case $1 in */policy7/scaling_governor) echo walt > "$1"; exit 0 ;; esac
+if [ -f "$PROFILE_ROOT/keeps-own" ]; then
+  read -r file own < "$PROFILE_ROOT/keeps-own"
+  if [ "$PROFILE_ROOT$file" = "$1" ]; then echo "$own" > "$1"; exit 0; fi
+fi
 if [ -f "$PROFILE_ROOT/refuse-once" ] && [ "$PROFILE_ROOT$(cat "$PROFILE_ROOT/refuse-once")" = "$1" ]; then
   rm -f "$PROFILE_ROOT/refuse-once"
   echo performance > "$1"

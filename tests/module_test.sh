@@ -355,12 +355,15 @@ test_elf_check_refusals() {
   link aarch64-linux-android21 noid -fPIE -pie -Wl,-z,max-page-size=16384 -Wl,--build-id=none
   link armv7a-linux-androideabi21 textrel -fno-pic -pie -Wl,-z,notext -Wl,--build-id
   link armv7a-linux-androideabi21 good -fPIE -pie -Wl,--build-id
+  link aarch64-linux-android21 libm -fPIE -pie -Wl,-z,max-page-size=16384 -Wl,--build-id -Wl,--no-as-needed -lm
   out=$("$repo/scripts/elf_check.sh" "$dir/page4k" arm64-v8a) && fail "4 KB pages passed on arm64"
   expect_eq "4 KB pages" "$out" "$dir/page4k: a LOAD segment is aligned at 0x1000; arm64-v8a needs 16384 (link with -z max-page-size=16384)"
   out=$("$repo/scripts/elf_check.sh" "$dir/noid" arm64-v8a) && fail "no build id passed"
   expect_eq "no build id" "$out" "$dir/noid: has no GNU build id; a crash report could not be matched to it"
   out=$("$repo/scripts/elf_check.sh" "$dir/textrel" armeabi-v7a) && fail "text relocations passed"
   expect_eq "text relocations" "$out" "$dir/textrel: has text relocations; Android refuses them"
+  out=$("$repo/scripts/elf_check.sh" "$dir/libm" arm64-v8a) && fail "a needless libm passed"
+  expect_eq "libm" "$out" "$dir/libm: needs libm.so, which nothing calls: every start would load it (link with --as-needed)"
   out=$("$repo/scripts/elf_check.sh" "$dir/good" armeabi-v7a) || fail "a good armeabi-v7a program refused: $out"
 }
 
