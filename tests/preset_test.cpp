@@ -436,6 +436,39 @@ TEST_F(PresetTest, ATimerTheKernelKeepsInJiffiesIsOursAsItShowsIt) {
     EXPECT_EQ(tree(), before);
 }
 
+// The restore puts a devfreq GPU's floor and governor back whatever the GPU is called, and
+// writes nothing on a devfreq node that is no GPU, whatever the state file says: not on a bus
+// (named so), nor on a node whose device names no GPU (an NPU).
+TEST_F(PresetTest, TheRestoreWritesADevfreqGpuAndNothingElse) {
+    Kernel kernel = kernel_rk3566();
+    for (auto& [path, text] : devfreq_node(
+             "fdab0000.npu", "fdab0000.npu", "RKNPU", std::string("rockchip,rk3568-rknpu\0", 22),
+             "userspace", "userspace performance", "200000000 600000000 1000000000", "200000000",
+             "1000000000"))
+        kernel.files[path] = text;
+    use(kernel);
+    const std::string before = tree();
+    const std::string gpu = "/sys/class/devfreq/fde60000.gpu";
+    write_file(dev(gpu + "/governor"), "performance\n");
+    write_file(dev(gpu + "/min_freq"), "400000000\n");
+    write_file(mod("current_profile"),
+               "performance\nboot-1 1\n"
+               "G " +
+                   gpu +
+                   "/governor simple_ondemand\n"
+                   "K " +
+                   gpu +
+                   "/min_freq 400000000\t200000000\n"
+                   "G /sys/class/devfreq/fdab0000.npu/governor performance\n"
+                   "K /sys/class/devfreq/fdab0000.npu/min_freq 200000000\t1000000000\n"
+                   "G /sys/class/devfreq/dmc/governor performance\n"
+                   "K /sys/class/devfreq/dmc/min_freq 324000000\t1056000000\n");
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 2 setting(s) of the device's own, 0 refused; ignored 4 line(s) "
+              "that name no governor setting\n");
+    EXPECT_EQ(tree(), before);
+}
+
 // A knob whose file is gone at restore (a cgroup remounted, a GPU driver re-probed) is kept
 // for a retry, like a governor.
 TEST_F(PresetTest, AKnobGoneAtRestoreIsKeptForARetry) {
