@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> performance = {"sh", module + "/Scripts/performance.sh"};
     const std::vector<std::string> balanced = {"sh", module + "/Scripts/balanced.sh"};
     const std::vector<std::string> floor_run = {"sh", "-c", "exec /bin/true"};
-    int rounds = getenv("CTL_BENCH_ROUNDS") ? atoi(getenv("CTL_BENCH_ROUNDS")) : 201;
+    const int rounds = getenv("CTL_BENCH_ROUNDS") ? atoi(getenv("CTL_BENCH_ROUNDS")) : 201;
     printf(
         "whole processes, CPU (user + system from wait4, start and exit included), %d rounds, "
         "floor and probe interleaved; median [quartiles] (min-max):\n",
@@ -305,21 +305,29 @@ int main(int argc, char** argv) {
         write_file(defaults + "/schedutil/down_rate_limit_us", "500\n");
         setenv("TESSIVAR_KERNEL_HOOK", KERNEL_STANDIN, 1);
         write_file(module + "/presets.txt", "* max\n");
-        const int all_rounds = rounds;
-        rounds = rounds / 4 > 21 ? rounds / 4 : 21;
-        double trip = 0;
-        setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
-        const double swapping = measure(
-            "max where a governor switch swaps the tunables (a stand-in after each "
-            "write):",
-            &trip);
+        std::vector<double> swapping, idle, kernel_part;
+        for (int i = 0; i < rounds; ++i) {
+            double trip_ms[2] = {};
+            for (int turn = 0; turn < 2; ++turn) {
+                const int swap = (turn + i) % 2;
+                if (swap) {
+                    setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
+                } else {
+                    unsetenv("BENCH_KERNEL_DEFAULTS");
+                }
+                trip_ms[swap] = process_cpu_ms(performance) + process_cpu_ms(balanced);
+            }
+            swapping.push_back(trip_ms[1]);
+            idle.push_back(trip_ms[0]);
+            kernel_part.push_back(trip_ms[1] - trip_ms[0]);
+        }
         unsetenv("BENCH_KERNEL_DEFAULTS");
-        const double idle = measure("the same with a stand-in that does nothing:", &trip);
         printf(
-            "             the kernel's part, as the stand-in does it: %.2f ms (medians' "
-            "difference; the rest is the stand-in's processes, which a phone does not start)\n",
-            swapping - idle);
-        rounds = all_rounds;
+            "  max where a governor switch swaps the tunables (a stand-in started after each "
+            "write): round trip %.2f ms, with a stand-in that does nothing %.2f ms; the kernel's "
+            "part, as the stand-in does it: %s ms (the rest is the stand-in's processes, which a "
+            "phone does not start)\n",
+            median(swapping), median(idle), spread_text(kernel_part).c_str());
         unsetenv("TESSIVAR_KERNEL_HOOK");
         make_device(device);
     }
