@@ -13,6 +13,7 @@
 #include "fixed_text.h"
 #include "game_focus.h"
 #include "game_list_line.h"
+#include "game_mode.h"
 #include "governor_boost.h"
 #include "knobs.h"
 #include "locks.h"
@@ -73,6 +74,7 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
         return 0;
     const int written = write_state();
     const int saved = errno;
+    if (!retry) follow_game_mode("balanced", "");  // a game mode recorded in any boot goes back
     if (quiet) return 0;
     if (!held) {
         printf("balanced: nothing to restore; nothing changed\n");
@@ -303,6 +305,21 @@ int switch_game(const char* package) {
     return apply_performance(preset, package, "switched");
 }
 
+// Battery for the launch's game when its preset is battery; otherwise any recorded mode back.
+void follow_launch_game_mode() {
+    profile_state state;
+    std::string_view preset;
+    std::string_view game;
+    char package[256] = "";
+    if (parse_profile_state(next_state.view(), run.boot, &state) &&
+        launch_preset(state.held, &preset, &game) && preset == "battery" &&
+        game.size() < sizeof package) {
+        memcpy(package, game.data(), game.size());
+        package[game.size()] = '\0';
+    }
+    follow_game_mode("performance", package);
+}
+
 }  // namespace
 
 int begin_state(const char* profile, const launch_stamp& stamp) {
@@ -424,6 +441,11 @@ int run_profile(const char* which, const char* option, const char* extra) {
     } else {
         status = apply_balanced(stopped ? "stopped" : "balanced", run.stamp, 0, 0);
     }
+    // The platform's game mode follows the launch this run put in force (a launch, a game after
+    // a game, a start while hot), after the knobs, so its commands never delay the boost.
+    if (status == 0 && (performance || switching) &&
+        sub(next_state.view(), 0, 12) == "performance\n")
+        follow_launch_game_mode();
     fflush(stdout);
     close(lock);
     return status;

@@ -42,6 +42,10 @@ if [ -d "$installed/sessions" ] && [ ! -L "$installed/sessions" ]; then
   done
   ui_print "- Kept your game sessions"
 fi
+# A game's own game mode, still to be put back after a game under the battery preset.
+if [ -f "$installed/game_mode" ] && [ ! -L "$installed/game_mode" ]; then
+  cp -f "$installed/game_mode" "$MODPATH/game_mode"
+fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755
 set_perm "$MODPATH/tessivarctl" 0 0 0755

@@ -177,6 +177,7 @@ install_as() {  # shell-name arch api
   done
   echo "com.my.own.game" > "$inst/data/adb/modules/Drovenmarke/game.txt"
   echo "com.my.own.game max" > "$inst/data/adb/modules/Drovenmarke/presets.txt"
+  echo "com.my.own.game standard" > "$inst/data/adb/modules/Drovenmarke/game_mode"
   old_sessions "$inst/data/adb/modules/Drovenmarke"
   MODPATH=$MODPATH ARCH=$2 API=$3 "$work/shells/$1" -c '
     ui_print() { echo "$1"; }
@@ -214,6 +215,7 @@ test_customize() {
     [ -e "$MODPATH/bin" ] && fail "$1: bin/ left behind"
     expect_eq "$1: game list kept" "$(cat "$MODPATH/game.txt")" com.my.own.game
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
+    expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
     expect_eq "$1: trials kept" "$(cat "$MODPATH/trials.txt")" "com.my.own.game 4"
     expect_eq "$1: sessions kept" "$(ls "$MODPATH/sessions" | tr '\n' ' ')" "1765000000-com.my.own.game.tsv index "
     # The new version reads the old session (its figures as recorded, the new ones unknown) and
@@ -247,11 +249,11 @@ test_zip() {
   zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
-    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css "
+    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css webroot/suggestions.js "
   local modes
   modes=$(zipinfo "$zip" | awk '/^[-d]r/ {print $1, $NF}' | sort -k2 | tr '\n' ' ')
   expect_eq "zip modes" "$modes" \
-    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css "
+    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css -rw-r--r-- webroot/suggestions.js "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
   grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
   stage=$work/unzipped

@@ -5,6 +5,7 @@
 // is always inserted as text, with invisible and direction-changing characters made visible.
 import { exec } from './kernelsu/index.js';
 import { chart, comparison, comparisonTable, sessionCharts, sessionSummary } from './sessions.js';
+import { suggestions } from './suggestions.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
 const PACKAGE = /^[A-Za-z][A-Za-z0-9_]*(\.[A-Za-z][A-Za-z0-9_]*)+$/;
@@ -362,6 +363,7 @@ async function refresh() {
   renderStatus();
   renderApps();
   renderSessions();
+  suggested.render();
   return true;
 }
 
@@ -402,6 +404,11 @@ function change(action, name, control, preset) {
   });
 }
 
+const suggested = suggestions({
+  $, el, deviceText, visible, validPackage, ctl, change, labelOf,
+  status: () => status, queued: (name) => queued.has(name),
+});
+
 async function fix() {
   const r = await ctl('games fix');
   if (r.errno === 0) clearError();
@@ -438,6 +445,9 @@ async function start() {
   }
   if (await refresh()) document.body.dataset.ready = String(Math.round(performance.now() - started));
   else document.body.dataset.ready = 'failed';
+  // Once per visit, after the list is on screen: the dump is one command, never in a refresh.
+  suggested.start();
+  suggested.load().finally(() => { document.body.dataset.suggested = '1'; });
   setInterval(() => {
     if (document.visibilityState === 'visible' && !busy) refresh();
   }, 5000);
