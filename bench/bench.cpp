@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "config.h"
 #include "game_list.h"
@@ -224,6 +226,66 @@ BENCHMARK(BM_Cycle)
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(2);
 
+// One cycle of what any reader pays: start the dump command and drain it with 64 KiB reads.
+void floor_cycle() {
+    static char buf[1 << 16];
+    FILE* p = popen("dumpsys window", "r");
+    size_t total = 0;
+    ssize_t n;
+    while ((n = read(fileno(p), buf, sizeof buf)) > 0)
+        total += static_cast<size_t>(n);
+    pclose(p);
+    benchmark::DoNotOptimize(total);
+}
+
+double quantile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+// The CPU time of this process (user + system) per cycle, the probe's over the floor's. One
+// cycle of each in turn, the order flipping every cycle, so that whatever the machine does
+// meanwhile (the other core running the dump command, other work) touches both alike; a ratio
+// per round of `cycles` pairs, and the spread of the rounds.
+int measure_ratios(int rounds, int cycles) {
+    int status = 0;
+    printf(
+        "CPU of the daemon's process per cycle, floor and probe interleaved cycle by cycle, %d "
+        "rounds of %d each; median [quartiles] (min-max) of the rounds:\n",
+        rounds, cycles);
+    for (const char* placement : kPlacements) {
+        use_dump(placement);
+        std::vector<double> floor_us, probe_us, ratio;
+        system_state s;
+        for (int r = 0; r < rounds; ++r) {
+            double floor_cpu = 0, probe_cpu = 0;
+            for (int i = 0; i < cycles; ++i) {
+                for (int turn = 0; turn < 2; ++turn) {
+                    const int probe = (turn + i) % 2;
+                    const double start = cpu_seconds();
+                    if (probe) {
+                        get_system_state(&s);
+                    } else {
+                        floor_cycle();
+                    }
+                    (probe ? probe_cpu : floor_cpu) += cpu_seconds() - start;
+                }
+            }
+            if (strcmp(s.focused_package, kGame) != 0 || floor_cpu <= 0) status = 1;
+            floor_us.push_back(floor_cpu * 1e6 / cycles);
+            probe_us.push_back(probe_cpu * 1e6 / cycles);
+            ratio.push_back(probe_cpu / floor_cpu);
+        }
+        printf("  focus %-5s floor %.0f us [%.0f-%.0f], probe %.0f us [%.0f-%.0f]\n", placement,
+               quantile(floor_us, 0.5), quantile(floor_us, 0.25), quantile(floor_us, 0.75),
+               quantile(probe_us, 0.5), quantile(probe_us, 0.25), quantile(probe_us, 0.75));
+        printf("cpu probe/floor, focus %s: %.2f [%.2f-%.2f] (%.2f-%.2f)\n", placement,
+               quantile(ratio, 0.5), quantile(ratio, 0.25), quantile(ratio, 0.75),
+               quantile(ratio, 0), quantile(ratio, 1));
+    }
+    return status;
+}
+
 // Keeps the median of each benchmark for the short table printed at the end.
 class Recorder : public benchmark::BenchmarkReporter {
 public:
@@ -306,6 +368,8 @@ int main(int argc, char** argv) {
         measure_cycles();
         return 0;
     }
+    if (argc > 1 && std::string(argv[1]) == "--ratios")
+        return measure_ratios(argc > 2 ? atoi(argv[2]) : 21, argc > 3 ? atoi(argv[3]) : 40);
     Recorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
     printf("%-40s %12s %22s\n", "per cycle (median of 3)", "wall us", "cpu us (getrusage)");
@@ -326,12 +390,6 @@ int main(int argc, char** argv) {
         if (floor.cpu_us <= 0 || probe.cpu_us <= 0) status = 1;
         printf("wall probe/floor, focus %s: %.2f\n", which[0] == '0' ? "early" : "last",
                probe.wall_us / floor.wall_us);
-    }
-    for (const char* which : {"0", "1"}) {
-        const auto floor = recorder.times["floor: popen + drain/" + std::string(which)];
-        const auto probe = recorder.times["probe: get_system_state/" + std::string(which)];
-        printf("cpu probe/floor, focus %s: %.2f\n", which[0] == '0' ? "early" : "last",
-               probe.cpu_us / floor.cpu_us);
     }
     return status;
 }

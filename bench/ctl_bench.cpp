@@ -1,9 +1,12 @@
 // What the module's control program costs, measured as the CPU time (user + system) of the
-// processes it takes: a performance -> balanced round trip with tessivarctl against the shell
-// profiles of before on the same fake device, and `games check` on 1,000 entries.
+// processes it takes, start and exit included, as a phone pays it: each preset's performance ->
+// balanced round trip through sh, the entry scripts and tessivarctl, side by side with the floor
+// of starting two programs through sh; the shell profiles of before on the same fake device; and
+// `games check` on 1,000 entries. CTL_BENCH_ROUNDS sets the rounds (201).
 //   ctl_bench TESSIVARCTL WORKDIR [OLD_SCRIPTS_DIR]
 // OLD_SCRIPTS_DIR holds the former Scripts/ (performance.sh, balanced.sh, governors.sh).
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -44,6 +47,54 @@ double wall_ms() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// The CPU time (user + system) of one program from its start to its exit, with what it ran and
+// reaped, as wait4 reports it. Spawned as a shell starts a script: the child has no copy of this
+// process's memory to tear down first.
+double process_cpu_ms(const std::vector<std::string>& args, int expected_status = 0) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        perror(argv[0]);
+        exit(1);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage = {};
+    while (wait4(pid, &status, 0, &usage) < 0) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != expected_status) {
+        fprintf(stderr, "%s failed\n", args.back().c_str());
+        exit(1);
+    }
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
+           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+}
+
+double quantile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+double median(const std::vector<double>& v) {
+    return quantile(v, 0.5);
+}
+
+// "median [first-third quartile] (min-max)", or the median and quartiles alone.
+std::string spread_text(const std::vector<double>& v, int with_range = 1) {
+    char text[128];
+    int n = snprintf(text, sizeof text, "%.2f [%.2f-%.2f]", median(v), quantile(v, 0.25),
+                     quantile(v, 0.75));
+    if (with_range)
+        snprintf(text + n, sizeof text - n, " (%.2f-%.2f)", quantile(v, 0), quantile(v, 1));
+    return text;
 }
 
 // Runs a program to its end with its output discarded.
@@ -122,6 +173,16 @@ void make_device(const std::string& root) {
     }
     mkdirs(root + "/proc/sys/kernel/random");
     write_file(root + "/proc/sys/kernel/random/boot_id", "bench-boot\n");
+    // The top-app cpuset during a game: the game's process and two of the system's.
+    mkdirs(root + "/dev/cpuset/top-app");
+    write_file(root + "/dev/cpuset/top-app/cgroup.procs", "612\n1408\n5120\n");
+    for (const auto& [pid, name] :
+         {std::pair<const char*, const char*>{"612", "/system/bin/surfaceflinger"},
+          {"1408", "com.android.systemui"},
+          {"5120", "com.bench.game"}}) {
+        mkdirs(root + "/proc/" + pid);
+        write_file(root + "/proc/" + pid + "/cmdline", std::string(name) + std::string(1, '\0'));
+    }
 }
 
 // The median CPU time of `rounds` runs of `round`, in milliseconds.
@@ -166,55 +227,115 @@ int main(int argc, char** argv) {
     unsetenv("PROFILE_KERNEL_HOOK");
 
     make_device(device);
-    // As the daemon runs them: each profile through the shell and its one-line entry script,
-    // which execs tessivarctl. The floor is the same two shells exec'ing a program that does
-    // nothing; what is left is the control program's own cost. Interleaved, so that the
-    // machine's drift touches both alike.
     system(("cp '" + std::string(SCRIPTS_DIR) + "'/*.sh '" + module + "/Scripts/' && ln -sf '" +
             ctl + "' '" + module + "/tessivarctl'")
                .c_str());
-    write_file(work + "/true.sh", "exec /bin/true\n");
     write_file(module + "/presets.txt", "* max\n");  // whole governors first, as before
-    // The round trip, the floor and the program's own cost, medians of 41 interleaved rounds.
-    const auto round_trips = [&](double* trip_ms, double* floor_ms, double* own_ms) {
-        std::vector<double> trip, floor, own;
-        for (int i = 0; i < 41; ++i) {
-            double start = children_cpu_ms();
-            run({"sh", module + "/Scripts/performance.sh"});
-            run({"sh", module + "/Scripts/balanced.sh"});
-            trip.push_back(children_cpu_ms() - start);
-            start = children_cpu_ms();
-            run({"sh", work + "/true.sh"});
-            run({"sh", work + "/true.sh"});
-            floor.push_back(children_cpu_ms() - start);
-            own.push_back(trip.back() - floor.back());
-        }
-        const auto median = [](std::vector<double> v) {
-            std::sort(v.begin(), v.end());
-            return v[v.size() / 2];
-        };
-        *trip_ms = median(trip);
-        *floor_ms = median(floor);
-        *own_ms = median(own);
-    };
+    // Each preset's round trip as the phone pays it: performance then balanced, each through
+    // `sh`, its entry script and tessivarctl, against the floor of starting two programs through
+    // `sh`. The order flips every round, so that drift and caches touch both alike.
+    const std::vector<std::string> performance = {"sh", module + "/Scripts/performance.sh"};
+    const std::vector<std::string> balanced = {"sh", module + "/Scripts/balanced.sh"};
+    const std::vector<std::string> floor_run = {"sh", "-c", "exec /bin/true"};
+    const int rounds = getenv("CTL_BENCH_ROUNDS") ? atoi(getenv("CTL_BENCH_ROUNDS")) : 201;
     printf(
-        "profile round trip (performance then balanced through sh and the entry scripts), 3 "
-        "policies x 8 tunables + GPU, median of 41 interleaved:\n");
+        "whole processes, CPU (user + system from wait4, start and exit included), %d rounds, "
+        "floor and probe interleaved; median [quartiles] (min-max):\n",
+        rounds);
+    {
+        // Starting and ending tessivarctl alone (its usage line), against /bin/true's.
+        std::vector<double> over;
+        const std::vector<std::string> idle = {"sh", "-c", "exec \"$0\"", ctl};
+        for (int i = 0; i < rounds; ++i) {
+            const double floor_first = i % 2 ? process_cpu_ms(floor_run) : 0;
+            const double ctl_alone = process_cpu_ms(idle, 2);
+            over.push_back(ctl_alone - (i % 2 ? floor_first : process_cpu_ms(floor_run)));
+        }
+        printf("  start and exit of tessivarctl over /bin/true's: %s ms\n",
+               spread_text(over).c_str());
+    }
+    // One preset's rounds: the round trip and the floor, each round's order flipped.
+    const auto measure = [&](const char* label, double* trip_median) {
+        std::vector<double> trip, floor, over, over_performance, over_balanced;
+        for (int i = 0; i < rounds; ++i) {
+            double floor_ms[2] = {};
+            double trip_ms[2] = {};
+            if (i % 2) {
+                floor_ms[0] = process_cpu_ms(floor_run);
+                floor_ms[1] = process_cpu_ms(floor_run);
+            }
+            trip_ms[0] = process_cpu_ms(performance);
+            trip_ms[1] = process_cpu_ms(balanced);
+            if (i % 2 == 0) {
+                floor_ms[0] = process_cpu_ms(floor_run);
+                floor_ms[1] = process_cpu_ms(floor_run);
+            }
+            trip.push_back(trip_ms[0] + trip_ms[1]);
+            floor.push_back(floor_ms[0] + floor_ms[1]);
+            over.push_back(trip.back() - floor.back());
+            over_performance.push_back(trip_ms[0] - floor_ms[0]);
+            over_balanced.push_back(trip_ms[1] - floor_ms[1]);
+        }
+        *trip_median = median(trip);
+        printf("  %-10s round trip %.2f ms | floor (sh -c 'exec /bin/true', twice) %.2f ms\n",
+               label, median(trip), median(floor));
+        printf("             over the floor: %s ms (performance %s, balanced %s)\n",
+               spread_text(over).c_str(), spread_text(over_performance, 0).c_str(),
+               spread_text(over_balanced, 0).c_str());
+        return median(over);
+    };
     double ctl_ms = 0;
     for (const char* preset : {"max", "sustained", "battery"}) {
         write_file(module + "/presets.txt", std::string("* ") + preset + "\n");
-        double trip = 0, floor = 0, own = 0;
-        round_trips(&trip, &floor, &own);
+        double trip = 0;
+        measure((std::string(preset) + ":").c_str(), &trip);
         if (std::string(preset) == "max") ctl_ms = trip;
-        printf(
-            "  %-10s round trip %.2f ms CPU | floor (two shells exec'ing /bin/true) %.2f ms | "
-            "tessivarctl's own %.2f ms\n",
-            (std::string(preset) + ":").c_str(), trip, floor, own);
     }
-    write_file(module + "/presets.txt", "* max\n");
-    // The supervisor's work every 5 s of a game: one thermal check and one sample, measured in
-    // the program itself (test builds only) over many rounds.
-    for (const char* what : {"thermal", "sample"}) {
+    {
+        // max where the kernel swaps a governor's tunables: performance takes schedutil's
+        // directory away, balanced's switch back brings it with the kernel's defaults, and the
+        // device's own values are written over them. A stand-in program does the kernel's part
+        // after each write; a phone runs no such process, so its own CPU (which each run logs)
+        // is taken out of the second figure.
+        const std::string defaults = work + "/kernel-defaults";
+        mkdirs(defaults + "/schedutil");
+        for (int i = 0; i < 6; ++i)
+            write_file(defaults + "/schedutil/tunable" + std::to_string(i), "0\n");
+        write_file(defaults + "/schedutil/up_rate_limit_us", "500\n");
+        write_file(defaults + "/schedutil/down_rate_limit_us", "500\n");
+        const std::string log = work + "/kernel-standin.log";
+        setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
+        setenv("BENCH_KERNEL_LOG", log.c_str(), 1);
+        setenv("TESSIVAR_KERNEL_HOOK", KERNEL_STANDIN, 1);
+        unlink(log.c_str());
+        write_file(module + "/presets.txt", "* max\n");
+        double trip = 0;
+        const double over = measure("max, governors that swap their tunables:", &trip);
+        long runs = 0;
+        double standin_ms = 0;
+        if (FILE* f = fopen(log.c_str(), "r")) {
+            long us = 0;
+            while (fscanf(f, "%ld", &us) == 1) {
+                ++runs;
+                standin_ms += us / 1e3;
+            }
+            fclose(f);
+        }
+        const double per_trip = standin_ms / rounds;
+        printf(
+            "             less the stand-in's own processes (%ld a round trip, %.2f ms): %.2f ms "
+            "over the floor (median)\n",
+            runs / rounds, per_trip, over - per_trip);
+        unsetenv("TESSIVAR_KERNEL_HOOK");
+        make_device(device);
+    }
+    // The supervisor's work every 5 s of a game: one thermal check, one sample, and the in-game
+    // check of a sustained launch, measured in the program itself (test builds only).
+    write_file(module + "/game.txt", "com.bench.game\ncom.other.game\n");
+    write_file(module + "/presets.txt", "* sustained\n");
+    usleep(20000);  // a clock tick after the last balanced, which a tie would leave in force
+    run({"sh", module + "/Scripts/performance.sh"});
+    for (const char* what : {"thermal", "sample", "ingame"}) {
         const std::string out_file = work + "/" + what + ".out";
         const pid_t pid = fork();
         if (pid == 0) {
@@ -229,6 +350,8 @@ int main(int argc, char** argv) {
         if (f && fgets(line, sizeof line, f)) printf("  %s", line);
         if (f) fclose(f);
     }
+    run({"sh", module + "/Scripts/balanced.sh"});
+    write_file(module + "/presets.txt", "* max\n");
     if (argc > 3) {
         const std::string scripts = argv[3];
         system(("cp '" + scripts + "'/*.sh '" + module + "/Scripts/'").c_str());

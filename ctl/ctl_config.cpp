@@ -4,6 +4,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#ifdef __ANDROID__
+#include <sys/system_properties.h>
+#endif
+
 #ifndef TESSIVAR_MODULE_DIR
 #define TESSIVAR_MODULE_DIR "/data/adb/modules/Drovenmarke"
 #endif
@@ -56,4 +60,21 @@ size_t log_limit() {
     const char* limit = test_setting("TESSIVAR_LOG_LIMIT");
     if (limit && limit[0]) return static_cast<size_t>(strtoul(limit, nullptr, 10));
     return 512 * 1024;
+}
+
+int command_deadline_ms() {
+    const char* ms = test_setting("TESSIVAR_COMMAND_DEADLINE_MS");
+    if (ms && ms[0]) return atoi(ms);
+    return 10000;
+}
+
+int sdk_level() {
+    // Tests say which Android they stand for; a phone's property area is read without a process.
+    const char* sdk = test_setting("TESSIVAR_SDK");
+    if (sdk) return atoi(sdk);
+#ifdef __ANDROID__
+    char value[PROP_VALUE_MAX] = "";
+    if (__system_property_get("ro.build.version.sdk", value) > 0) return atoi(value);
+#endif
+    return 0;
 }

@@ -21,6 +21,11 @@ int device_path(char* out, size_t size, const char* path);
 int second_ms();
 // The log is rotated before it would pass this many bytes.
 size_t log_limit();
+// How long a command the program runs (dumpsys, cmd, pm) may take before it is killed: 10 s
+// (test builds may shorten it).
+int command_deadline_ms();
+// The platform's API level (ro.build.version.sdk); 0 when it cannot be read.
+int sdk_level();
 
 constexpr size_t PATH_SIZE = 512;
 constexpr int RESTART_FIRST_DELAY = 5;  // seconds before the first restart

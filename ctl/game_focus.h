@@ -14,16 +14,20 @@
 // The supervisor's side: held around each read of the pipe and the records it makes.
 int lock_focus();
 void unlock_focus(int fd);
-// Records a change line's mode and focus for boot `boot`.
-void record_change(std::string_view boot, int mode, std::string_view focus);
+// Records a change line's mode and focus for boot `boot`; `hot` names the thermal state a launch
+// of performance starts backed off at ("MODERATE", "COOLING"), empty when it is cool.
+void record_change(std::string_view boot, int mode, std::string_view focus, std::string_view hot);
 
 // The run's side: the package of the change that launched it, waiting at most `wait_ms` for the
 // supervisor to read it; 0 when no game is known (the record is of another boot, names no
-// game, or did not come in time: then `why` says which).
-int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, const char** why);
+// game, or did not come in time: then `why` says which). `hot` gets the record's thermal
+// state (empty when cool or unknown).
+int launching_game(std::string_view boot, int wait_ms, char* out, size_t cap, const char** why,
+                   char* hot, size_t hot_cap);
 
-// The record's text: "<boot_id>\n<mode> <package>\n". Pure.
+// The record's text: "<boot_id>\n<mode> <package>\n", then "hot <STATE>\n" when the phone was
+// hot at the change. Pure.
 int parse_change_record(std::string_view text, std::string_view boot, int* mode,
-                        std::string_view* package);
+                        std::string_view* package, std::string_view* hot);
 
 #endif

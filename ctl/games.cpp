@@ -10,6 +10,7 @@
 #include "ctl_config.h"
 #include "files.h"
 #include "game_list_edit.h"
+#include "game_suggestions.h"
 #include "list_file.h"
 #include "locks.h"
 #include "processes.h"
@@ -23,7 +24,9 @@ list_file game_list = {"game.txt", "", list_buffer, sizeof list_buffer, -1};
 constexpr int MAX_NAMES = 256;
 
 void usage() {
-    fprintf(stderr, "usage: tessivarctl games list | add PKG... | remove PKG... | check | fix\n");
+    fprintf(stderr,
+            "usage: tessivarctl games list | add PKG... | remove PKG... | check | fix | suggest "
+            "[--json]\n");
 }
 
 int check(std::string_view list) {
@@ -63,6 +66,7 @@ int run_games(int argc, char** argv) {
         return 2;
     }
     const char* command = argv[0];
+    if (strcmp(command, "suggest") == 0) return run_suggest(argc - 1, argv + 1);
     const int edits = strcmp(command, "add") == 0 || strcmp(command, "remove") == 0 ||
                       strcmp(command, "fix") == 0;
     if (!edits && strcmp(command, "list") != 0 && strcmp(command, "check") != 0) {

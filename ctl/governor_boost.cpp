@@ -5,19 +5,32 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "files.h"
 #include "nodes.h"
 #include "profile_run.h"
 #include "snapshot.h"
+#include "text_view.h"
 
 namespace {
 
 state_text group_text;  // one node's lines while they are recorded
 char value_buffer[VALUE_SIZE];
 
+// Whether a device file shows a table (more than one line): walt's load_map, a freq_hist. The
+// kernel fills it itself, and the governor shows its own again when it comes back.
+int shows_table(const char* full) {
+    const ssize_t n = read_small_file(full, value_buffer, sizeof value_buffer - 1);
+    if (n <= 1) return 0;
+    const size_t len = static_cast<size_t>(n) - (value_buffer[n - 1] == '\n');
+    return memchr(value_buffer, '\n', len) != nullptr && memchr(value_buffer, '\0', len) == nullptr;
+}
+
 // Appends every readable, writable one-line file of a tunables directory to `out`, in name
-// order. Answers 0, with the file's name in `failed`, when one of them cannot be recorded: a
-// value that is not kept could never be put back.
-int record_tunables(const char* dir, state_text* out, fixed_text<256>* failed) {
+// order; a table is passed over, named in `tables`. Answers 0, with the file's name in
+// `failed`, when a one-line value cannot be recorded: a value that is not kept could never be
+// put back.
+int record_tunables(const char* dir, state_text* out, fixed_text<256>* failed,
+                    fixed_text<256>* tables) {
     char path[PATH_SIZE];
     if (!device_path(path, sizeof path, dir)) return 1;
     DIR* d = opendir(path);
@@ -59,6 +72,11 @@ int record_tunables(const char* dir, state_text* out, fixed_text<256>* failed) {
             !S_ISREG(info.st_mode) || !(info.st_mode & 0222) || !(info.st_mode & 0444))
             continue;
         if (!read_device_value(device, value_buffer, sizeof value_buffer)) {
+            if (shows_table(full)) {
+                tables->append(tables->len ? ", " : "");
+                tables->append(names[i]);
+                continue;
+            }
             failed->append(names[i]);
             return 0;
         }
@@ -74,7 +92,7 @@ int record_tunables(const char* dir, state_text* out, fixed_text<256>* failed) {
 // Records one node: its governor and, for a CPU policy, its governor's tunables. 0 (naming
 // what failed) when any of it cannot be recorded; then the node is not boosted at all.
 int record_node(const governor_node& node, const char* file, char (*recorded_dirs)[PATH_SIZE],
-                int* recorded_count, fixed_text<256>* failed) {
+                int* recorded_count, fixed_text<256>* failed, fixed_text<256>* tables) {
     group_text.clear();
     char governor[VALUE_SIZE];
     if (!read_device_value(file, governor, sizeof governor) || !governor[0]) {
@@ -95,7 +113,7 @@ int record_node(const governor_node& node, const char* file, char (*recorded_dir
         for (int r = 0; r < *recorded_count; ++r)
             seen |= strcmp(recorded_dirs[r], dirs[d]) == 0;
         if (seen) continue;
-        if (!record_tunables(dirs[d], &group_text, failed)) return 0;
+        if (!record_tunables(dirs[d], &group_text, failed, tables)) return 0;
         if (*recorded_count + added < MAX_NODES * 2)
             memcpy(recorded_dirs[*recorded_count + added++], dirs[d], PATH_SIZE);
     }
@@ -105,7 +123,7 @@ int record_node(const governor_node& node, const char* file, char (*recorded_dir
 
 }  // namespace
 
-void record_governors(int* boost, fixed_text<1024>* not_recorded) {
+void record_governors(int* boost, fixed_text<1024>* not_recorded, fixed_text<1024>* tables) {
     // Each node's lines: the held ones (a node still waiting to be put back keeps its own
     // values, never the boosted ones it has now), else recorded now, before anything changes.
     static char recorded_dirs[MAX_NODES * 2][PATH_SIZE];
@@ -123,9 +141,20 @@ void record_governors(int* boost, fixed_text<1024>* not_recorded) {
             continue;
         }
         fixed_text<256> failed;
-        if (record_node(node, file, recorded_dirs, &recorded_count, &failed)) {
+        fixed_text<256> passed;
+        if (record_node(node, file, recorded_dirs, &recorded_count, &failed, &passed)) {
             next_state.append(group_text.view());
             boost[i] = 1;
+            // Each of the node's tables, with the node's name.
+            std::string_view rest = passed.view();
+            while (!rest.empty()) {
+                const size_t comma = rest.find(", ");
+                tables->append(tables->len ? ", " : "");
+                tables->append(node.name);
+                tables->append_char(' ');
+                tables->append(sub(rest, 0, comma));
+                rest = comma == std::string_view::npos ? std::string_view() : sub(rest, comma + 2);
+            }
         } else {
             not_recorded->append(not_recorded->len ? ", " : "");
             not_recorded->append(node.name);

@@ -6,8 +6,9 @@
 #include "fixed_text.h"
 
 // Appends each node's record to the next state (held lines kept as they are) and marks which
-// nodes to boost; names the nodes that cannot be recorded in `not_recorded`.
-void record_governors(int* boost, fixed_text<1024>* not_recorded);
+// nodes to boost; names the nodes that cannot be recorded in `not_recorded`, and the tables
+// passed over (the kernel's own, never recorded) in `tables`.
+void record_governors(int* boost, fixed_text<1024>* not_recorded, fixed_text<1024>* tables);
 // Sets the marked nodes to performance; names them in `changed`.
 void boost_governors(const int* boost, fixed_text<1024>* changed);
 

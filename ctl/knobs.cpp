@@ -12,24 +12,25 @@
 // uclamp (5.4+ with Android's cpuctl groups), else schedtune (4.9/4.14-era), else a floor.
 const knob KNOBS[] = {
     {"top-app uclamp.min", PLACE_FIXED, "/dev/cpuctl/top-app/cpu.uclamp.min", RULE_AT_LEAST, 15,
-     PRESET_SUSTAINED, 1},
+     PRESET_SUSTAINED, 1, SHOWS_NUMBER},
     {"top-app schedtune.boost", PLACE_FIXED, "/dev/stune/top-app/schedtune.boost", RULE_AT_LEAST,
-     20, PRESET_SUSTAINED, 1},
+     20, PRESET_SUSTAINED, 1, SHOWS_NUMBER},
     {"big-cluster floor", PLACE_CPU_NODE, "scaling_min_freq", RULE_CLUSTER_FLOOR, 0,
-     PRESET_SUSTAINED, 1},
+     PRESET_SUSTAINED, 1, SHOWS_CPUFREQ_MIN},
     // Up-rate limits: how soon the governor may raise the frequency.
     {"up_rate_limit_us", PLACE_CPU_GOVERNOR, "up_rate_limit_us", RULE_AT_MOST, 500,
-     PRESET_SUSTAINED, 0},
-    {"rate_limit_us", PLACE_CPU_GOVERNOR, "rate_limit_us", RULE_AT_MOST, 500, PRESET_SUSTAINED, 0},
+     PRESET_SUSTAINED, 0, SHOWS_NUMBER},
+    {"rate_limit_us", PLACE_CPU_GOVERNOR, "rate_limit_us", RULE_AT_MOST, 500, PRESET_SUSTAINED, 0,
+     SHOWS_NUMBER},
     {"interactive timer_rate", PLACE_CPU_GOVERNOR, "timer_rate", RULE_AT_MOST, 10000,
-     PRESET_SUSTAINED, 0},
-    {"GPU floor", PLACE_GPU, "min_freq", RULE_GPU_FLOOR, 0, PRESET_SUSTAINED, 0},
+     PRESET_SUSTAINED, 0, SHOWS_JIFFIES},
+    {"GPU floor", PLACE_GPU, "min_freq", RULE_GPU_FLOOR, 0, PRESET_SUSTAINED, 0, SHOWS_DEVFREQ_MIN},
     // Down-rate limits: how soon it may lower it again, shortened as the platform's GAME mode
     // does, so that power falls with the load.
     {"down_rate_limit_us", PLACE_CPU_GOVERNOR, "down_rate_limit_us", RULE_AT_MOST, 3000,
-     PRESET_BATTERY, 0},
+     PRESET_BATTERY, 0, SHOWS_NUMBER},
     {"interactive min_sample_time", PLACE_CPU_GOVERNOR, "min_sample_time", RULE_AT_MOST, 20000,
-     PRESET_BATTERY, 0},
+     PRESET_BATTERY, 0, SHOWS_NUMBER},
 };
 const int KNOB_COUNT = sizeof KNOBS / sizeof KNOBS[0];
 
@@ -51,7 +52,7 @@ namespace {
 int hundredths(std::string_view text, long long* out) {
     while (!text.empty() && text.back() == ' ')
         text.remove_suffix(1);
-    if (text.empty() || text.size() > 18) return 0;
+    if (text.empty() || text.size() > 15) return 0;  // in hundredths, never past a long long
     long long whole = 0;
     long long fraction = 0;
     int decimals = -1;
@@ -150,9 +151,63 @@ int same_value(std::string_view a, std::string_view b) {
     return hundredths(a, &x) && hundredths(b, &y) && x == y;
 }
 
+namespace {
+
+// The kernel's HZ is not readable from sysfs; these are the ticks Android kernels are built with.
+constexpr long long TICK_RATES[] = {100, 250, 300, 1000};
+
+// interactive's timer_rate: usecs_to_jiffies() rounds up, jiffies_to_usecs() shows it back.
+int jiffies_rounding(long long asked, long long shown) {
+    if (asked <= 0) return 0;
+    for (long long hz : TICK_RATES) {
+        const long long jiffies = (asked * hz + 999999) / 1000000;
+        if (jiffies * 1000000 / hz == shown) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+knob_reading read_knob(const knob& k, std::string_view asked, std::string_view shown,
+                       long long max_in_force) {
+    if (asked == shown) return READ_SAME;
+    long long a = 0;
+    long long s = 0;
+    if (!hundredths(asked, &a) || !hundredths(shown, &s)) return READ_OTHER;
+    if (a == s) return READ_SAME;
+    switch (k.shows) {
+        case SHOWS_NUMBER:
+            break;
+        case SHOWS_JIFFIES:
+            if (a % 100 == 0 && s % 100 == 0 && jiffies_rounding(a / 100, s / 100))
+                return READ_ROUNDED;
+            break;
+        case SHOWS_DEVFREQ_MIN:
+            // The request is kept in kHz, rounded down.
+            if (a % 100 == 0 && s < a && s == a / 100000 * 100000) return READ_ROUNDED;
+            [[fallthrough]];
+        case SHOWS_CPUFREQ_MIN:
+            // A floor above the maximum in force is shown as that maximum; the request stays.
+            if (max_in_force >= 0 && s < a && max_in_force * 100 <= s) return READ_CLAMPED;
+            break;
+    }
+    const int raises = k.rule != RULE_AT_MOST;
+    return (s < a) == raises ? READ_FELL_BACK : READ_FURTHER;
+}
+
+const char* knob_limit_leaf(const knob& k) {
+    return k.shows == SHOWS_CPUFREQ_MIN   ? "scaling_max_freq"
+           : k.shows == SHOWS_DEVFREQ_MIN ? "max_freq"
+                                          : nullptr;
+}
+
 int knob_path_allowed(std::string_view path) {
+    return knob_of_path(path) != nullptr;
+}
+
+const knob* knob_of_path(std::string_view path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos) return 0;
+    if (slash == std::string_view::npos) return nullptr;
     const std::string_view leaf = sub(path, slash + 1);
     const std::string_view dir = sub(path, 0, slash);
     node_ref node;
@@ -160,13 +215,13 @@ int knob_path_allowed(std::string_view path) {
         const knob& k = KNOBS[i];
         switch (k.place) {
             case PLACE_FIXED:
-                if (path == k.path) return 1;
+                if (path == k.path) return &k;
                 break;
             case PLACE_CPU_NODE:
-                if (leaf == k.path && node_of_dir(dir, &node) && node.cpu_policy) return 1;
+                if (leaf == k.path && node_of_dir(dir, &node) && node.cpu_policy) return &k;
                 break;
             case PLACE_GPU:
-                if (leaf == k.path && node_of_dir(dir, &node) && !node.cpu_policy) return 1;
+                if (leaf == k.path && node_of_dir(dir, &node) && !node.cpu_policy) return &k;
                 break;
             case PLACE_CPU_GOVERNOR: {
                 if (leaf != k.path) break;
@@ -177,10 +232,10 @@ int knob_path_allowed(std::string_view path) {
                 // A governor's directory, not a policy's own (policyN/rate_limit_us is no tunable).
                 if (plain_governor_name(governor) && !node_of_dir(dir, &node) &&
                     (owner == CPUFREQ_DIR || (node_of_dir(owner, &node) && node.cpu_policy)))
-                    return 1;
+                    return &k;
                 break;
             }
         }
     }
-    return 0;
+    return nullptr;
 }

@@ -31,6 +31,16 @@ enum knob_rule {
     RULE_GPU_FLOOR,      // the middle step of the GPU's available frequencies
 };
 
+// How the kernel shows a value written to the knob's file: what a read-back may differ by
+// while the request is still the one written.
+enum knob_shows {
+    SHOWS_NUMBER,       // the number written ("15" may read "15.00", as uclamp prints it)
+    SHOWS_JIFFIES,      // interactive's timer_rate: kept in whole jiffies, rounded up
+    SHOWS_CPUFREQ_MIN,  // scaling_min_freq: the request, cut down to the maximum in force
+    SHOWS_DEVFREQ_MIN,  // devfreq min_freq: the request in whole kHz (rounded down), cut down
+                        // to the maximum in force
+};
+
 struct knob {
     const char* name;  // as status and the page show it
     knob_place place;
@@ -39,6 +49,7 @@ struct knob {
     long amount;
     unsigned presets;  // which presets set it
     int headroom;      // one of a group of which only the first found is set
+    knob_shows shows;
 };
 
 extern const knob KNOBS[];
@@ -63,5 +74,28 @@ int same_value(std::string_view a, std::string_view b);
 // Whether `path` is a file some knob may write (so that a state line naming anything else is
 // never written back).
 int knob_path_allowed(std::string_view path);
+// The knob whose file `path` is, or nullptr.
+const knob* knob_of_path(std::string_view path);
+
+// What a knob's file shows, set against a value we asked for (the one written, or recorded as
+// ours), by the kernel's own rules. `max_in_force` is the maximum the node shows now beside a
+// floor (scaling_max_freq, devfreq max_freq), -1 when unknown or for any other knob.
+enum knob_reading {
+    READ_SAME,       // what we asked for
+    READ_ROUNDED,    // the kernel's own rounding of it: the request stands
+    READ_CLAMPED,    // a floor cut down to the maximum in force: the request stands, and is in
+                     // force again when the cap lifts
+    READ_FELL_BACK,  // moved against the knob: lower for a floor or boost, higher for a limit
+    READ_FURTHER,    // moved the knob's own way (a higher floor, a shorter limit): the system's
+    READ_OTHER,      // no number, and not the bytes we asked for
+};
+knob_reading read_knob(const knob& k, std::string_view asked, std::string_view shown,
+                       long long max_in_force);
+// Whether a reading means the file still holds our request.
+inline int still_ours(knob_reading r) {
+    return r == READ_SAME || r == READ_ROUNDED || r == READ_CLAMPED;
+}
+// The file beside the knob's that shows the maximum in force (for read_knob), or nullptr.
+const char* knob_limit_leaf(const knob& k);
 
 #endif

@@ -12,8 +12,10 @@
 
 #include <string_view>
 
+#include "devfreq_gpu.h"
 #include "files.h"
 #include "knobs.h"
+#include "snapshot.h"
 #include "text_view.h"
 
 namespace {
@@ -78,7 +80,54 @@ int is_real_directory(const char* device) {
            S_ISDIR(info.st_mode);
 }
 
+// The last component of a link's target (a device's name, a driver's), or empty.
+std::string_view link_name(const char* device, char* out, size_t cap) {
+    char path[PATH_SIZE];
+    if (!device_path(path, sizeof path, device)) return {};
+    const ssize_t n = readlink(path, out, cap - 1);
+    if (n <= 0) return {};
+    out[n] = '\0';
+    const char* slash = strrchr(out, '/');
+    return slash ? std::string_view(slash + 1) : std::string_view(out);
+}
+
+// Whether two device paths lead to one directory (kgsl's devfreq is also a class entry).
+int same_directory(const char* a, const char* b) {
+    char pa[PATH_SIZE];
+    char pb[PATH_SIZE];
+    struct stat sa;
+    struct stat sb;
+    return device_path(pa, sizeof pa, a) && device_path(pb, sizeof pb, b) && stat(pa, &sa) == 0 &&
+           stat(pb, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
+
+int devfreq_gpu_at(const char* dir, std::string_view name) {
+    if (bus_devfreq_name(name)) return 0;  // most of a phone's devfreq: no file read
+    char file[PATH_SIZE];
+    char governor[64] = "";
+    char device[PATH_SIZE];
+    char driver[PATH_SIZE];
+    static char compatible[VALUE_SIZE];
+    devfreq_facts facts{name, {}, {}, {}, {}};
+    if (snprintf(file, sizeof file, "%s/governor", dir) < static_cast<int>(sizeof file) &&
+        read_device_value(file, governor, sizeof governor))
+        facts.governor = governor;
+    if (snprintf(file, sizeof file, "%s/device", dir) < static_cast<int>(sizeof file))
+        facts.device = link_name(file, device, sizeof device);
+    if (snprintf(file, sizeof file, "%s/device/driver", dir) < static_cast<int>(sizeof file))
+        facts.driver = link_name(file, driver, sizeof driver);
+    char path[PATH_SIZE];
+    // The compatible strings are NUL-separated; read whole, they are one text to search.
+    if (snprintf(file, sizeof file, "%s/device/of_node/compatible", dir) <
+            static_cast<int>(sizeof file) &&
+        device_path(path, sizeof path, file)) {
+        const ssize_t n = read_small_file(path, compatible, sizeof compatible);
+        if (n > 0) facts.compatible = std::string_view(compatible, static_cast<size_t>(n));
+    }
+    return devfreq_is_gpu(facts);
+}
 
 void find_governor_nodes(node_list* list) {
     list->count = 0;
@@ -103,14 +152,19 @@ void find_governor_nodes(node_list* list) {
             if (is_real_directory(dir)) add_node(list, dir, 1, name);
         }
     }
-    if (is_directory(KGSL_DIR)) add_node(list, KGSL_DIR, 0, "kgsl-3d0");
+    const int kgsl = is_directory(KGSL_DIR);
+    if (kgsl) add_node(list, KGSL_DIR, 0, "kgsl-3d0");
     char path[PATH_SIZE];
     if (device_path(path, sizeof path, DEVFREQ_DIR)) {
         if (DIR* d = opendir(path)) {
             while (dirent* entry = readdir(d)) {
-                if (!strstr(entry->d_name, "mali")) continue;
-                snprintf(dir, sizeof dir, "%s/%s", DEVFREQ_DIR, entry->d_name);
-                if (is_directory(dir)) add_node(list, dir, 0, entry->d_name);
+                node_ref ref;
+                if (snprintf(dir, sizeof dir, "%s/%s", DEVFREQ_DIR, entry->d_name) >=
+                        static_cast<int>(sizeof dir) ||
+                    !node_of_dir(dir, &ref) || !is_directory(dir) ||
+                    (kgsl && same_directory(dir, KGSL_DIR)) || !devfreq_gpu_at(dir, ref.name))
+                    continue;
+                add_node(list, dir, 0, entry->d_name);
             }
             closedir(d);
         }
@@ -150,6 +204,24 @@ int read_device_value(const char* device, char* out, size_t cap) {
     char path[PATH_SIZE];
     return device_path(path, sizeof path, device) &&
            read_value_from(open_device_file(path, O_RDONLY), out, cap);
+}
+
+long long limit_in_force(const knob& k, const char* path) {
+    const char* leaf = knob_limit_leaf(k);
+    const char* slash = strrchr(path, '/');
+    char file[PATH_SIZE];
+    char value[32];
+    if (!leaf || !slash ||
+        snprintf(file, sizeof file, "%.*s/%s", static_cast<int>(slash - path), path, leaf) >=
+            static_cast<int>(sizeof file) ||
+        !read_device_value(file, value, sizeof value) || !value[0] || strlen(value) > 18)
+        return -1;
+    long long n = 0;
+    for (const char* c = value; *c; ++c) {
+        if (*c < '0' || *c > '9') return -1;
+        n = n * 10 + (*c - '0');
+    }
+    return n;
 }
 
 int offers_performance(const governor_node& node) {
@@ -192,7 +264,7 @@ void kernel_hook(const char* path, const char* value) {
 
 }  // namespace
 
-int write_device_value(const char* device, const char* value) {
+int write_and_read_back(const char* device, const char* value, char* back, size_t cap) {
     char path[PATH_SIZE];
     if (!device_path(path, sizeof path, device)) return 0;
     // Never creates a file. A refused write is no answer yet: the read-back is (a value the
@@ -206,7 +278,10 @@ int write_device_value(const char* device, const char* value) {
         const int ok = write_all(fd, std::string_view(line, len + 1));
         if (close(fd) == 0 && ok) kernel_hook(path, value);  // sysfs may refuse only at close
     }
+    return read_value_from(open_device_file(path, O_RDONLY), back, cap);
+}
+
+int write_device_value(const char* device, const char* value) {
     static char back[VALUE_SIZE];
-    return read_value_from(open_device_file(path, O_RDONLY), back, sizeof back) &&
-           same_value(back, value);
+    return write_and_read_back(device, value, back, sizeof back) && same_value(back, value);
 }

@@ -80,6 +80,9 @@ void target(walk* w, const char* path, const char* node, const rule_input& facts
         next_state.append_char('\n');
     }
     snprintf(write.path, sizeof write.path, "%s", path);
+    write.k = w->k;
+    write.shown[0] = '\0';
+    write.rounded = 0;
     ++w->plan->count;
     if (node[0]) {
         w->nodes.append(w->nodes.len ? ", " : "");
@@ -201,9 +204,43 @@ void plan_preset(unsigned preset, preset_plan* plan) {
     }
 }
 
-int apply_plan(const preset_plan& plan) {
+int apply_plan(preset_plan* plan) {
     int took = 0;
-    for (int i = 0; i < plan.count; ++i)
-        took += write_device_value(plan.writes[i].path, plan.writes[i].value);
+    for (int i = 0; i < plan->count; ++i) {
+        planned_write& w = plan->writes[i];
+        if (!write_and_read_back(w.path, w.value, current, sizeof current)) continue;
+        const knob_reading reading =
+            read_knob(*w.k, w.value, current, limit_in_force(*w.k, w.path));
+        took += still_ours(reading);
+        w.rounded = reading == READ_ROUNDED && strlen(current) < sizeof w.shown;
+        if (w.rounded) memcpy(w.shown, current, strlen(current) + 1);
+    }
     return took;
+}
+
+int record_read_backs(const preset_plan& plan) {
+    int any = 0;
+    for (int i = 0; i < plan.count; ++i) {
+        const planned_write& w = plan.writes[i];
+        if (!w.rounded) continue;
+        // The line this run recorded: "K <path> <value>\t<own>".
+        char head[PATH_SIZE + 40];
+        const int n = snprintf(head, sizeof head, "K %s %s\t", w.path, w.value);
+        if (n <= 0 || n >= static_cast<int>(sizeof head)) continue;
+        const std::string_view text = next_state.view();
+        size_t at = text.find(head);
+        while (at != std::string_view::npos && at > 0 && text[at - 1] != '\n')
+            at = text.find(head, at + 1);
+        const size_t old_len = strlen(w.value);
+        const size_t new_len = strlen(w.shown);
+        if (at == std::string_view::npos || next_state.len - old_len + new_len >= STATE_SIZE)
+            continue;
+        const size_t value_at = at + static_cast<size_t>(n) - 1 - old_len;
+        memmove(next_state.data + value_at + new_len, next_state.data + value_at + old_len,
+                next_state.len - value_at - old_len + 1);
+        memcpy(next_state.data + value_at, w.shown, new_len);
+        next_state.len = next_state.len - old_len + new_len;
+        any = 1;
+    }
+    return any;
 }

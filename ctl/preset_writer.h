@@ -5,9 +5,14 @@
 
 #include "fixed_text.h"
 
+struct knob;
+
 struct planned_write {
     char path[512];
     char value[32];
+    const knob* k;
+    char shown[32];  // after apply_plan: what the file showed after the write
+    int rounded;     // the kernel's own rounding of the value: recorded as ours instead
 };
 constexpr int MAX_PLANNED = 64;
 struct preset_plan {
@@ -19,7 +24,11 @@ struct preset_plan {
 
 // Appends the preset's K lines to the next state and fills the plan.
 void plan_preset(unsigned preset, preset_plan* plan);
-// Writes the plan; answers how many took.
-int apply_plan(const preset_plan& plan);
+// Writes the plan; answers how many took (a read-back the kernel rounded or cut down to a cap
+// counts as taken).
+int apply_plan(preset_plan* plan);
+// Puts what the kernel showed after each rounded write into its K line of the next state, as
+// ours; answers whether there was any.
+int record_read_backs(const preset_plan& plan);
 
 #endif

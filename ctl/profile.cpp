@@ -12,6 +12,8 @@
 #include "files.h"
 #include "fixed_text.h"
 #include "game_focus.h"
+#include "game_list_line.h"
+#include "game_mode.h"
 #include "governor_boost.h"
 #include "knobs.h"
 #include "locks.h"
@@ -67,9 +69,12 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
     if (!begin_state(profile, stamp)) return 1;
     const int held = run.has_state && !run.state.held.empty();
     if (held) restore_held(&counts);
-    if (retry && counts.restored == 0 && counts.ignored == 0 && counts.left == 0) return 0;
+    if (retry && counts.restored == 0 && counts.ignored == 0 && counts.left == 0 &&
+        counts.passed == 0)
+        return 0;
     const int written = write_state();
     const int saved = errno;
+    if (!retry) follow_game_mode("balanced", "");  // a game mode recorded in any boot goes back
     if (quiet) return 0;
     if (!held) {
         printf("balanced: nothing to restore; nothing changed\n");
@@ -81,6 +86,9 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
             printf(" (%s; kept to try again; restore pending: %s)", counts.refused_names.c_str(),
                    counts.pending_nodes.c_str());
         if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+        if (counts.passed)
+            printf("; passed over %s: the kernel does not take it back, its governor keeps its own",
+                   counts.passed_names.c_str());
         if (counts.ignored)
             printf("; ignored %d line(s) that name no governor setting", counts.ignored);
         printf("\n");
@@ -93,12 +101,8 @@ int apply_balanced(const char* profile, const launch_stamp& stamp, int quiet, in
     return 0;
 }
 
-// The game in front and its preset: from the supervisor's record of the change that launched
-// this run, else the default preset, said so.
-unsigned choose_preset(char* package, size_t cap, const char** unknown) {
-    package[0] = '\0';
-    *unknown = nullptr;
-    if (!launching_game(run.boot, FOCUS_WAIT_MS, package, cap, unknown)) package[0] = '\0';
+// A game's preset: a trial session of a game trying both, else the game's line of the presets.
+unsigned preset_of_game(const char* package) {
     unsigned preset = 0;
     trial_left_now = take_trial_session(package, &preset);
     if (trial_left_now >= 0) return preset;
@@ -106,6 +110,16 @@ unsigned choose_preset(char* package, size_t cap, const char** unknown) {
     const char* reason = "";
     if (!load_presets(&presets, &reason)) presets = {};
     return preset_for(presets, package);
+}
+
+// The game in front and its preset: from the supervisor's record of the change that launched
+// this run, else the default preset, said so. `hot` gets the thermal state the record names.
+unsigned choose_preset(char* package, size_t cap, const char** unknown, char* hot, size_t hot_cap) {
+    package[0] = '\0';
+    *unknown = nullptr;
+    if (!launching_game(run.boot, FOCUS_WAIT_MS, package, cap, unknown, hot, hot_cap))
+        package[0] = '\0';
+    return preset_of_game(package);
 }
 
 // The P line of a launch.
@@ -123,8 +137,9 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
     append_launch_line(preset_name(preset), package);
     int boost[MAX_NODES] = {};
     fixed_text<1024> not_recorded;
+    fixed_text<1024> tables;
     if (preset == PRESET_MAX) {
-        record_governors(boost, &not_recorded);
+        record_governors(boost, &not_recorded, &tables);
     } else {
         plan_preset(preset, &plan);
     }
@@ -149,12 +164,21 @@ int apply_performance(unsigned preset, const char* package, const char* unknown)
         boost_governors(boost, &changed);
         printf("performance: %s: governor set to performance on:%s\n", which,
                changed.len ? changed.c_str() : " nothing");
+        if (tables.len)
+            printf(
+                "performance: passed over, not recorded: %s (tables the kernel fills itself; "
+                "the governor shows its own again when it is back)\n",
+                tables.c_str());
         if (not_recorded.len)
             printf("performance: not boosted, since a setting could not be recorded: %s\n",
                    not_recorded.c_str());
         return 0;
     }
-    const int took = apply_plan(plan);
+    const int took = apply_plan(&plan);
+    // A value the kernel keeps its own way (timer_rate in whole jiffies) is ours as it shows
+    // it; should this record fail, the restore still knows the rounding by its rule.
+    if (record_read_backs(plan) && !write_state())
+        fprintf(stderr, "tessivarctl: %s: %s\n", run.state_path, strerror(errno));
     printf("performance: %s: %s", which,
            plan.changed.len ? plan.changed.c_str() : "nothing to change");
     if (took < plan.count) printf(" (%d of %d writes refused)", plan.count - took, plan.count);
@@ -181,6 +205,13 @@ unsigned preset_in_force(char* package, size_t cap) {
     return preset_from_name(preset) ? preset_from_name(preset) : PRESET_SUSTAINED;
 }
 
+// The X line of a back-off: "X <state> <time>".
+void append_backoff_line(const char* level) {
+    char mark[96];
+    snprintf(mark, sizeof mark, "X %s %lld\n", level, static_cast<long long>(time(nullptr)));
+    next_state.append(mark);
+}
+
 // The boost of the launch in force taken back; the launch stays in force, marked backed off.
 int back_off(const char* level) {
     restore_counts counts;
@@ -188,9 +219,7 @@ int back_off(const char* level) {
     std::string_view preset;
     std::string_view game;
     if (launch_preset(run.state.held, &preset, &game)) append_launch_line(preset, game);
-    char mark[96];
-    snprintf(mark, sizeof mark, "X %s %lld\n", level, static_cast<long long>(time(nullptr)));
-    next_state.append(mark);
+    append_backoff_line(level);
     restore_held(&counts);
     if (!write_state()) {
         printf("performance: could not record the back-off (%s)\n", strerror(errno));
@@ -201,6 +230,8 @@ int back_off(const char* level) {
         "refused",
         level, counts.restored, counts.refused);
     if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+    if (counts.passed)
+        printf("; passed over %s: the kernel does not take it back", counts.passed_names.c_str());
     printf("\n");
     return 0;
 }
@@ -212,6 +243,81 @@ int re_arm() {
     run.stamp = run.state.stamp;
     printf("performance: re-armed after the thermal back-off\n");
     return apply_performance(preset, package, "re-armed");
+}
+
+// A launch while the phone is already hot: in force, backed off from the start, so that it
+// boosts nothing until the supervisor re-arms it once the phone has cooled.
+int start_backed_off(unsigned preset, const char* package, const char* hot) {
+    restore_counts counts;
+    if (!begin_state("performance", run.stamp)) return 1;
+    append_launch_line(preset_name(preset), package);
+    append_backoff_line(hot);
+    restore_held(&counts);  // anything a launch before left in force
+    if (!write_state()) {
+        printf("performance: could not record the launch (%s); nothing changed\n", strerror(errno));
+        return 1;
+    }
+    printf(
+        "performance: %s for %s: backed off from the start (thermal %s); applied once the "
+        "phone has cooled\n",
+        preset_name(preset), package, hot);
+    return 0;
+}
+
+// Another listed game came to the front while the launch stays in force (the daemon launches
+// nothing then): the first game's settings go back, and the new game's preset is applied in
+// the same launch, so that the daemon's next launch still outranks it.
+int switch_game(const char* package) {
+    char old_game[256];
+    const unsigned old_preset = preset_in_force(old_game, sizeof old_game);
+    const unsigned preset = preset_of_game(package);
+    const std::string_view backoff = [] {
+        std::string_view rest = run.state.held;
+        snapshot_group group;
+        while (next_snapshot_group(&rest, &group))
+            if (group.kind == 'X') return group.text;
+        return std::string_view();
+    }();
+    restore_counts counts;
+    if (!begin_state("performance", run.state.stamp)) return 1;
+    append_launch_line(preset_name(preset), package);
+    next_state.append(backoff);
+    restore_held(&counts);
+    printf("performance: %s is in front now: restored %d setting(s) of %s's %s, %d refused",
+           package, counts.restored, old_game[0] ? old_game : "the game before",
+           preset_name(old_preset), counts.refused);
+    if (counts.left) printf("; left %s: changed by the system", counts.left_names.c_str());
+    printf("\n");
+    if (!backoff.empty() || next_state.overflow) {
+        if (!write_state()) {
+            printf("performance: could not record the switch (%s)\n", strerror(errno));
+            return 1;
+        }
+        printf("performance: %s for %s: applied once the thermal back-off ends\n",
+               preset_name(preset), package);
+        return 0;
+    }
+    // On from the state as it stands now: what was refused stays held for the restore.
+    memcpy(held_text, next_state.view().data(), next_state.len);
+    if (!parse_profile_state(std::string_view(held_text, next_state.len), run.boot, &run.state))
+        return 1;
+    run.stamp = run.state.stamp;
+    return apply_performance(preset, package, "switched");
+}
+
+// Battery for the launch's game when its preset is battery; otherwise any recorded mode back.
+void follow_launch_game_mode() {
+    profile_state state;
+    std::string_view preset;
+    std::string_view game;
+    char package[256] = "";
+    if (parse_profile_state(next_state.view(), run.boot, &state) &&
+        launch_preset(state.held, &preset, &game) && preset == "battery" &&
+        game.size() < sizeof package) {
+        memcpy(package, game.data(), game.size());
+        package[game.size()] = '\0';
+    }
+    follow_game_mode("performance", package);
 }
 
 }  // namespace
@@ -244,19 +350,22 @@ int run_profile(const char* which, const char* option, const char* extra) {
     const int balanced = strcmp(which, "balanced") == 0;
     const int backoff = strcmp(which, "backoff") == 0;
     const int rearm = strcmp(which, "rearm") == 0;
+    const int switching = strcmp(which, "switch") == 0;
     const int stopping = balanced && option && strcmp(option, "--stop") == 0;
     const int starting = balanced && option && strcmp(option, "--start") == 0;
     unsigned long long ticks = 0;
     const int thermal = (backoff && option && extra) || (rearm && option && !extra);
-    if (thermal) {
+    if (thermal || (switching && option && extra)) {
         char* end = nullptr;
         ticks = strtoull(option, &end, 10);
-        if (!end || *end || (backoff && strlen(extra) > 16)) return usage_profile();
+        if (!end || *end || (backoff && strlen(extra) > 16) ||
+            (switching && (!valid_package_name(extra) || strlen(extra) >= 256)))
+            return usage_profile();
     } else if ((!performance && !retry && !balanced) || extra ||
                (option && !stopping && !starting) || (option && !balanced)) {
         return usage_profile();
     }
-    const char* name = retry ? "balanced" : thermal ? "performance" : which;
+    const char* name = retry ? "balanced" : thermal || switching ? "performance" : which;
     run.stamp = this_launch();
     // A restore writes nothing in the module directory until its very end: only a boost needs
     // it writable first, to record what it changes.
@@ -273,8 +382,10 @@ int run_profile(const char* which, const char* option, const char* extra) {
     // Which game, before the lock: the wait for the supervisor must hold up no other run.
     char package[256] = "";
     const char* unknown = nullptr;
-    const unsigned preset =
-        performance && !switched_off() ? choose_preset(package, sizeof package, &unknown) : 0;
+    char hot[32] = "";
+    const unsigned preset = performance && !switched_off()
+                                ? choose_preset(package, sizeof package, &unknown, hot, sizeof hot)
+                                : 0;
 
     char lock_path[PATH_SIZE];
     module_path(lock_path, sizeof lock_path, ".profile.lock");
@@ -300,6 +411,14 @@ int run_profile(const char* which, const char* option, const char* extra) {
         } else {
             status = backoff ? back_off(extra) : re_arm();
         }
+    } else if (switching) {
+        // Likewise: the game in front changes only within the launch it was seen for.
+        if (!this_launch_in_force) {
+            printf("performance: %s in front, for a launch no longer in force; nothing changed\n",
+                   extra);
+        } else {
+            status = switch_game(extra);
+        }
     } else if (retry) {
         // Never a launch of its own: it only finishes the restore of the balanced in force.
         if (run.has_state && run.state.profile != "performance" && !run.state.held.empty())
@@ -315,11 +434,18 @@ int run_profile(const char* which, const char* option, const char* extra) {
         printf(stopped ? "performance: Tessivar is stopped; balanced profile kept\n"
                        : "performance: the module is switched off in the root manager; balanced "
                          "profile kept\n");
+    } else if (performance && hot[0]) {
+        status = start_backed_off(preset, package, hot);
     } else if (performance) {
         status = apply_performance(preset, package, unknown);
     } else {
         status = apply_balanced(stopped ? "stopped" : "balanced", run.stamp, 0, 0);
     }
+    // The platform's game mode follows the launch this run put in force (a launch, a game after
+    // a game, a start while hot), after the knobs, so its commands never delay the boost.
+    if (status == 0 && (performance || switching) &&
+        sub(next_state.view(), 0, 12) == "performance\n")
+        follow_launch_game_mode();
     fflush(stdout);
     close(lock);
     return status;

@@ -9,7 +9,9 @@
 // never a launch of its own). `option` (balanced only): "--stop" applies balanced whatever came
 // before and lets nothing boost until "--start", the supervisor's own start. The supervisor's
 // thermal back-off: "backoff TICKS LEVEL" takes the boost of the launch at TICKS back (and only
-// while that launch is in force), "rearm TICKS" applies its preset again. Answers the exit
+// while that launch is in force), "rearm TICKS" applies its preset again. The supervisor's
+// game in front: "switch TICKS PACKAGE" puts back what the launch at TICKS set and applies the
+// preset of PACKAGE in the same launch (only while it is in force). Answers the exit
 // status (0; 1 when nothing could be done; 2 for a usage error).
 int run_profile(const char* which, const char* option = nullptr, const char* extra = nullptr);
 

@@ -9,10 +9,12 @@ struct restore_counts {
     int restored = 0;
     int refused = 0;
     int ignored = 0;
-    int left = 0;  // changed by the system since: left as it is
+    int left = 0;    // changed by the system since: left as it is
+    int passed = 0;  // a tunable the kernel does not take back, its governor back: its own
     fixed_text<1024> refused_names;
     fixed_text<512> pending_nodes;
     fixed_text<1024> left_names;
+    fixed_text<1024> passed_names;
 };
 
 // Writes back every group the state holds; the groups with a refusal are appended to the next

@@ -13,6 +13,7 @@
 #include "cluster_cpus.h"
 #include "ctl_config.h"
 #include "files.h"
+#include "frame_rate.h"
 #include "nodes.h"
 #include "processes.h"
 #include "session_record.h"
@@ -39,8 +40,14 @@ struct recording {
     char last_times[MAX_CLUSTERS][4096];  // each cluster's time_in_state at the last sample
     int have_times[MAX_CLUSTERS];
     frame_counts frames_start;
+    game_identity game_id;
+    battery_units units;  // decided once, at the first sample that tells them
+    char fps_node[96];    // the frame-rate node read with each sample, "" none
+    char taken_back[256];
 };
 recording r;
+frame_counts frames_end;
+session_frames frames_of;
 char dump[512 * 1024];
 char text[4096];
 sample rows[8192];
@@ -64,8 +71,50 @@ int read_frames(frame_counts* out) {
     const char* argv[] = {"dumpsys", "SurfaceFlinger", "--timestats", "-dump", "-enable", nullptr};
     const int status = run_capture(argv, dump, sizeof dump);
     if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
-    parse_timestats(dump, r.game, out);
+    parse_timestats(dump, r.game_id, out);
     return 1;
+}
+
+// The game's uid, from the package manager's own list (root reads it; no process started).
+long long game_uid(const char* game) {
+    static char list[512 * 1024];
+    char path[PATH_SIZE];
+    if (!device_path(path, sizeof path, "/data/system/packages.list")) return -1;
+    const ssize_t n = read_small_file(path, list, sizeof list);
+    return n > 0 ? package_uid(std::string_view(list, static_cast<size_t>(n)), game) : -1;
+}
+
+// The first frame-rate node that answers now: the display's (SDE, then MDSS), else FPSGO's
+// status, only while it is already on (it prints nothing when off; it is never switched on).
+void find_fps_node(char* out, size_t cap) {
+    char device[PATH_SIZE];
+    char path[PATH_SIZE];
+    out[0] = '\0';
+    for (int i = 0; i <= MAX_CRTCS; ++i) {
+        if (i < MAX_CRTCS)
+            snprintf(device, sizeof device, DRM_FPS_FORMAT, i);
+        else
+            snprintf(device, sizeof device, "%s", FB_FPS);
+        if (device_path(path, sizeof path, device) && read_value(path, text, sizeof text) &&
+            display_fps_x10(text) >= 0) {
+            snprintf(out, cap, "%s", device);
+            return;
+        }
+    }
+    if (device_path(path, sizeof path, FPSGO_STATUS) &&
+        read_small_file(path, text, sizeof text - 1) >= 0)
+        snprintf(out, cap, "%s", FPSGO_STATUS);
+}
+
+// The frame rate now, in tenths; -1 when the node has none.
+int read_fps() {
+    char path[PATH_SIZE];
+    if (!r.fps_node[0] || !device_path(path, sizeof path, r.fps_node)) return -1;
+    if (strcmp(r.fps_node, FPSGO_STATUS) == 0) {
+        const ssize_t n = read_small_file(path, text, sizeof text - 1);
+        return n > 0 ? fpsgo_fps_x10(std::string_view(text, static_cast<size_t>(n)), r.game) : -1;
+    }
+    return read_value(path, text, sizeof text) ? display_fps_x10(text) : -1;
 }
 
 // <dir>/<leaf> into a PATH_SIZE buffer; 0 (and an empty path) when it does not fit.
@@ -81,16 +130,16 @@ void cluster_file(char* out, int cluster, const char* leaf) {
 }
 
 // The frames of the session that just ended: found, or why not.
-int frames_of_session(frame_counts* frames) {
-    frame_counts end;
-    if (!read_frames(&end) || end.layers == 0) return 0;
-    *frames = frames_between(r.frames_start, end);
-    return 1;
+int frames_of_session(long long session_ms, session_frames* frames) {
+    if (!read_frames(&frames_end) || frames_end.layers == 0) return 0;
+    frames_between(r.frames_start, frames_end, session_ms, frames);
+    // Cleared and not drawn since: no frames to tell, rather than a rate of 0.
+    return frames->counted > 0;
 }
 
 // Summarizes a session's file into an index line.
 int summarize_file(const char* path, long long start, const char* game, const char* preset,
-                   const frame_counts* frames) {
+                   const session_frames* frames, const char* taken_back = "") {
     const int fd = open_regular(path, O_RDONLY);
     if (fd < 0) return 0;
     static char content[2 * 1024 * 1024];
@@ -102,26 +151,40 @@ int summarize_file(const char* path, long long start, const char* game, const ch
     close(fd);
     std::string_view rest(content, len > 0 ? static_cast<size_t>(len) : 0);
     int count = 0;
+    session_line summary{};
+    summary.format = 1;  // rows from before "Not charging" and the units were told apart
     while (!rest.empty() && count < static_cast<int>(sizeof rows / sizeof rows[0])) {
         const size_t nl = rest.find('\n');
         const std::string_view line =
             sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
         rest.remove_prefix(line.size());
-        if (parse_sample(line, &rows[count])) ++count;
+        if (parse_sample(line, &rows[count])) {
+            ++count;
+        } else if (sub(line, 0, 8) == "# units ") {  // the last decision holds
+            parse_units(sub(line, 8, line.size() - 9), &summary.units);
+        } else if (sub(line, 0, 9) == "# format ") {
+            summary.format = atoi(sub(line, 9).data());
+        } else if (sub(line, 0, 10) == "# fps_node") {
+            const std::string_view node = sub(line, 11, line.size() - 12);
+            if (node.size() < sizeof summary.fps_node && node.find(' ') == std::string_view::npos)
+                memcpy(summary.fps_node, node.data(), node.size());
+        }
     }
-    session_line summary{};
     summary.start = start;
     snprintf(summary.game, sizeof summary.game, "%s", game);
     snprintf(summary.preset, sizeof summary.preset, "%s", preset);
+    snprintf(summary.taken_back, sizeof summary.taken_back, "%s", taken_back);
     summarize(rows, count, &summary.summary);
     if (frames) {
         summary.frames_known = 1;
         summary.frames = frames->total;
         summary.dropped = frames->dropped;
-        summary.fps_x100 = static_cast<int>(average_fps(*frames) * 100);
-        summary.low_fps_x100 = static_cast<int>(low_fps(*frames) * 100);
+        summary.fps_x100 = static_cast<int>(average_fps(frames->present_ms) * 100);
+        summary.low_fps_x100 = static_cast<int>(low_fps(frames->present_ms) * 100);
+        summary.frames_reset = frames->reset;
+        encode_layers(*frames, summary.layers, sizeof summary.layers);
     }
-    char line[1024];
+    char line[1536];
     return format_session_line(summary, line, sizeof line) && add_session_summary(line);
 }
 
@@ -140,6 +203,8 @@ void session_begin(const char* game, const char* preset, long long now_ms) {
     r.started_ms = now_ms;
     snprintf(r.game, sizeof r.game, "%s", game && game[0] ? game : "-");
     snprintf(r.preset, sizeof r.preset, "%s", preset && preset[0] ? preset : "-");
+    r.game_id = game_identity{r.game, game_uid(r.game)};
+    find_fps_node(r.fps_node, sizeof r.fps_node);
     find_governor_nodes(&r.nodes);
     for (int i = 0; i < r.nodes.count && r.clusters < MAX_CLUSTERS; ++i)
         if (r.nodes.nodes[i].cpu_policy) r.cluster_node[r.clusters++] = i;
@@ -149,9 +214,13 @@ void session_begin(const char* game, const char* preset, long long now_ms) {
         sessions_path(path, sizeof path, name)) {
         r.fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
         char header[256];
-        const int n =
-            snprintf(header, sizeof header, "# session %lld %s %s\n", r.start, r.game, r.preset);
+        const int n = snprintf(header, sizeof header, "# session %lld %s %s\n# format %d\n",
+                               r.start, r.game, r.preset, SESSION_FORMAT);
         if (r.fd >= 0 && n > 0) write_all(r.fd, std::string_view(header, static_cast<size_t>(n)));
+        const int m =
+            snprintf(header, sizeof header, "# fps_node %s\n", r.fps_node[0] ? r.fps_node : "-");
+        if (r.fd >= 0 && m > 0 && r.fps_node[0])
+            write_all(r.fd, std::string_view(header, static_cast<size_t>(m)));
         // Which CPUs each cluster drives, for the charts' legend.
         const governor_node* clusters[MAX_CLUSTERS];
         for (int c = 0; c < r.clusters; ++c)
@@ -187,7 +256,15 @@ void session_sample(long long now_ms, int level, int cooling) {
     const long long current = read_number_at(device, &ok_current);
     snprintf(device, sizeof device, "%s/voltage_now", BATTERY);
     const long long voltage = read_number_at(device, &ok_voltage);
-    s.power_mw = ok_current && ok_voltage ? battery_power_mw(current, voltage) : -1;
+    if (ok_current && ok_voltage &&
+        decide_units(&r.units, current, voltage, s.charging)) {  // kept with the session
+        char units[64] = "# units ";
+        format_units(r.units, units + 8, sizeof units - 9);
+        const size_t len = strlen(units);
+        units[len] = '\n';
+        write_all(r.fd, std::string_view(units, len + 1));
+    }
+    s.power_mw = ok_current && ok_voltage ? battery_power_mw(current, voltage, r.units) : -1;
     snprintf(device, sizeof device, "%s/temp", BATTERY);
     s.temp_dc = static_cast<int>(number_or(device, -10000));
     snprintf(device, sizeof device, "%s/capacity", BATTERY);
@@ -231,9 +308,14 @@ void session_sample(long long now_ms, int level, int cooling) {
             r.have_times[c] = 0;
         }
     }
+    s.fps_x10 = read_fps();
     char row[512];
     const int len = format_sample(s, row, sizeof row);
     if (len > 0) write_all(r.fd, std::string_view(row, static_cast<size_t>(len)));
+}
+
+void session_taken_back(const char* summary) {
+    if (r.active) snprintf(r.taken_back, sizeof r.taken_back, "%s", summary);
 }
 
 void session_end(long long now_ms) {
@@ -245,13 +327,12 @@ void session_end(long long now_ms) {
         close(r.fd);
         r.fd = -1;
     }
-    frame_counts frames;
-    const int known = frames_of_session(&frames);
+    const int known = frames_of_session(now_ms - r.started_ms, &frames_of);
     char name[200];
     char path[PATH_SIZE];
     if (session_file_name(name, sizeof name, r.start, r.game) &&
         sessions_path(path, sizeof path, name))
-        summarize_file(path, r.start, r.game, r.preset, known ? &frames : nullptr);
+        summarize_file(path, r.start, r.game, r.preset, known ? &frames_of : nullptr, r.taken_back);
 }
 
 void sessions_recover() {
@@ -290,4 +371,6 @@ void sessions_recover() {
         if (sscanf(header, "# session %lld %127s %15s", &start, game, preset) < 1) continue;
         summarize_file(file, start, game, preset, nullptr);
     }
+    // Sessions an update carried over are held to this version's bound too.
+    add_session_summary({});
 }

@@ -9,6 +9,9 @@
 void session_begin(const char* game, const char* preset, long long now_ms);
 // One sample, with the thermal level and cooling the supervisor read in the same check.
 void session_sample(long long now_ms, int level, int cooling);
+// What the phone took back so far in the session in progress (see session_line.taken_back),
+// for its summary.
+void session_taken_back(const char* summary);
 // Ends the session in progress, if any: frames, summary, and the bound on what is kept.
 void session_end(long long now_ms);
 // Whether a session is being recorded.

@@ -109,12 +109,13 @@ int add_session_summary(std::string_view line) {
         ++lines;
     }
     next_index.append(line);
-    ++lines;
+    lines += !line.empty();
     // The summaries alone are bounded too.
     std::string_view all = next_index.view();
     for (; lines > MAX_SESSIONS && !all.empty(); --lines) {
         const size_t nl = all.find('\n');
         all.remove_prefix(nl == std::string_view::npos ? all.size() : nl + 1);
     }
+    if (all == read_session_index()) return 1;  // nothing to drop: the index stays untouched
     return !next_index.overflow && replace_file(path, all, 0644);
 }

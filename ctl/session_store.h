@@ -15,7 +15,8 @@ constexpr long long SESSIONS_BYTES = 2 * 1024 * 1024;
 int sessions_path(char* out, size_t cap, const char* name);
 // The index's text (empty when there is none) in a buffer of the store's.
 std::string_view read_session_index();
-// Adds a summary line to the index and drops the oldest sessions past the bound.
+// Adds a summary line to the index (none: only the bound is applied) and drops the oldest
+// sessions past the bound, and index lines no version of the format can read.
 int add_session_summary(std::string_view line);
 // The file name of a session: "<start>-<game>.tsv".
 int session_file_name(char* out, size_t cap, long long start, std::string_view game);

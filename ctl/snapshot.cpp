@@ -1,5 +1,6 @@
 #include "snapshot.h"
 
+#include "devfreq_gpu.h"
 #include "nodes.h"
 #include "text_view.h"
 
@@ -106,7 +107,9 @@ int node_of_dir(std::string_view dir, node_ref* node) {
     const std::string_view devfreq = DEVFREQ_DIR;
     if (sub(dir, 0, devfreq.size()) != devfreq || sub(dir, devfreq.size(), 1) != "/") return 0;
     const std::string_view name = sub(dir, devfreq.size() + 1);
-    if (!plain_entry_name(name) || name.find("mali") == std::string_view::npos) return 0;
+    // A devfreq node a profile may name; whether it is a GPU is asked of the device itself
+    // (devfreq_gpu_at) before anything is written.
+    if (!plain_entry_name(name) || bus_devfreq_name(name)) return 0;
     *node = node_ref{dir, name, 0};
     return 1;
 }

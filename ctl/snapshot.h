@@ -34,7 +34,8 @@ int tunable_path_allowed(std::string_view path, std::string_view policy_dir,
 
 // The node a governor file belongs to, from its path alone, so that a node that is gone now is
 // still known by its lines: a cpufreq policy (<cpufreq>/policyN/scaling_governor), Adreno's kgsl
-// GPU or a Mali devfreq GPU (<dir>/governor). 0 for any other path.
+// GPU or a devfreq node whose name says no bus (<dir>/governor; that it is a GPU is the device's
+// to say, devfreq_gpu_at). 0 for any other path.
 struct node_ref {
     std::string_view dir;
     std::string_view name;

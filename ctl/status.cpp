@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "boot.h"
+#include "choose.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
@@ -25,6 +26,7 @@
 #include "processes.h"
 #include "sessions.h"
 #include "snapshot.h"
+#include "take_back.h"
 #include "text_view.h"
 #include "visible_text.h"
 
@@ -38,6 +40,7 @@ char log_text[LOG_READ];
 char state_text[512 * 1024];
 char value[VALUE_SIZE];
 char packages_text[1024 * 1024];
+char watch_text[4096];
 
 struct status_facts {
     pid_t supervisor;
@@ -52,6 +55,9 @@ struct status_facts {
     int changed_count;
     std::string_view backoff_level;  // empty: not backed off
     long long backoff_since;
+    watch_line taken[16];  // knobs the system took back during this launch
+    int taken_count;
+    std::string_view front_note;  // why the game in front is not followed; empty when it is
     int switched_off;
     int to_remove;
     node_list nodes;
@@ -82,6 +88,25 @@ void find_processes() {
         const pid_t daemon = static_cast<pid_t>(atoi(line));
         if (process_runs(daemon, program) && parent_of(daemon) == facts.supervisor)
             facts.daemon = daemon;
+    }
+}
+
+// The supervisor's record of the game in progress, when it is of the launch in force.
+void read_game_watch(std::string_view boot, unsigned long long ticks) {
+    facts.taken_count = 0;
+    facts.front_note = {};
+    char path[PATH_SIZE];
+    char first[BOOT_ID_SIZE + 32];
+    module_path(path, sizeof path, "game_watch");
+    const ssize_t n = read_small_file(path, watch_text, sizeof watch_text);
+    snprintf(first, sizeof first, "%.*s %llu\n", static_cast<int>(boot.size()), boot.data(), ticks);
+    std::string_view rest(watch_text, n > 0 ? static_cast<size_t>(n) : 0);
+    std::string_view line;
+    if (boot.empty() || !next_list_line(&rest, &line) || line != first) return;
+    watch_line watch;
+    while (next_list_line(&rest, &line) && parse_watch_line(line, &watch)) {
+        if (watch.kind == 'F') facts.front_note = watch.text;
+        if (watch.kind == 'B' && facts.taken_count < 16) facts.taken[facts.taken_count++] = watch;
     }
 }
 
@@ -125,6 +150,7 @@ void read_profile_state() {
             facts.changed[facts.changed_count++] = line.path;
         }
     }
+    if (profile == "performance") read_game_watch(boot, state.stamp.start_ticks);
     find_governor_nodes(&facts.nodes);
     for (int i = 0; i < facts.nodes.count; ++i) {
         char file[PATH_SIZE];
@@ -230,6 +256,23 @@ void print_plain() {
         printf("Back-off: thermal %.*s since %s (the boost is taken back)\n",
                static_cast<int>(facts.backoff_level.size()), facts.backoff_level.data(), since);
     }
+    for (int pass = 0; pass < 2; ++pass) {
+        int shown = 0;
+        for (int i = 0; i < facts.taken_count; ++i) {
+            const watch_line& t = facts.taken[i];
+            if (t.left != pass) continue;
+            printf("%s%.*s (%d time%s)",
+                   shown++ ? ", "
+                   : pass  ? "Left to the system: "
+                           : "Taken back by the system and set again: ",
+                   static_cast<int>(t.text.size()), t.text.data(), t.times,
+                   t.times == 1 ? "" : "s");
+        }
+        if (shown) printf("\n");
+    }
+    if (!facts.front_note.empty())
+        printf("Game in front: not followed (%.*s); the launch's game keeps its preset\n",
+               static_cast<int>(facts.front_note.size()), facts.front_note.data());
     printf("Boosted:");
     int any = 0;
     for (int i = 0; i < facts.nodes.count; ++i)
@@ -245,6 +288,7 @@ void print_plain() {
     } else {
         printf("Games listed: %d\n", count_games());
     }
+    print_choose_plain();
     if (facts.change_count) {
         printf("Last mode changes (newest first):\n");
         for (int i = 0; i < facts.change_count; ++i) {
@@ -331,6 +375,21 @@ void print_json() {
         write_json_string(stdout, facts.backoff_level);
         printf(",\"since\":%lld}", facts.backoff_since);
     }
+    json_key("takenBack");
+    printf("[");
+    for (int i = 0; i < facts.taken_count; ++i) {
+        printf("%s{\"knob\":", i ? "," : "");
+        write_json_string(stdout, facts.taken[i].text);
+        printf(",\"times\":%d,\"left\":%s}", facts.taken[i].times,
+               facts.taken[i].left ? "true" : "false");
+    }
+    printf("]");
+    json_key("frontNotFollowed");
+    if (facts.front_note.empty()) {
+        printf("null");
+    } else {
+        write_json_string(stdout, facts.front_note);
+    }
     json_key("switchedOff");
     printf(facts.switched_off ? "true" : "false");
     json_key("toBeRemoved");
@@ -402,6 +461,10 @@ void print_json() {
     printf("]");
     json_key("sessions");
     print_sessions_json(STATUS_SESSIONS);
+    json_key("verdicts");  // computed here, so the page and the supervisor follow one rule
+    print_verdicts_json();
+    json_key("choose");
+    print_choose_json();
     json_key("changes");
     print_json_strings(facts.changes, facts.change_count);
     json_key("log");

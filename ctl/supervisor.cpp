@@ -16,10 +16,13 @@
 #include <unistd.h>
 
 #include "boot.h"
+#include "choose.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
 #include "game_focus.h"
+#include "game_in_front.h"
+#include "knob_watch.h"
 #include "locks.h"
 #include "log_writer.h"
 #include "manager_status.h"
@@ -27,6 +30,7 @@
 #include "profile.h"
 #include "session_recorder.h"
 #include "snapshot.h"
+#include "text_view.h"
 #include "thermal.h"
 #include "thermal_source.h"
 
@@ -44,9 +48,14 @@ struct supervisor_state {
     long long retry_at;  // when to retry a restore the kernel refused; 0 when none is pending
     int retry_delay;     // seconds, 5 doubling to 300
     unsigned long long session_ticks;  // the launch of the game in front; 0 between games
-    long long thermal_at;              // the next thermal check; 0 between games
+    char session_game[128];            // its game ("" when the launch named none)
+    char last_game[128];               // the game of the session before, for its re-arm limit
+    long long thermal_at;              // the next check of the game session; 0 between games
+    long long checks;                  // game-session checks made, ever: the take-back clock
     backoff_state backoff;
     thermal_source* thermal;
+    int thermal_fresh;    // begun by a launch's own check, for the session that follows
+    char front_note[64];  // why the game in front cannot be told; empty while it can
 };
 supervisor_state s;
 
@@ -66,6 +75,18 @@ void note(const char* text) {
 char boot_id[BOOT_ID_SIZE];
 constexpr int THERMAL_POLL_SECONDS = 5;
 
+// The thermal state a launch of performance starts in, from the sources that start no process
+// (the thermal API, else the battery's temperature) and the CPU cooling devices: the name the
+// launch starts backed off at, or "" when the phone is cool enough to boost.
+const char* launch_thermal() {
+    s.thermal = thermal_begin(now_ms());
+    s.thermal_fresh = 1;
+    int cooling = 0;
+    const int level = thermal_check_cheap(s.thermal, &cooling);
+    if (level >= THERMAL_MODERATE) return thermal_level_name(level);
+    return cooling ? "COOLING" : "";
+}
+
 // Moves whatever the children printed into the log, a whole line at a time. Held under the
 // focus lock from read to record, so that a profile run that finds the pipe drained under it
 // finds the record of every change line before it.
@@ -84,7 +105,7 @@ void drain_output(int final) {
             // The daemon's change lines say what the manager's list should show.
             std::string_view focus;
             if (const int mode = parse_change_line(line, &focus)) {
-                record_change(boot_id, mode, focus);
+                record_change(boot_id, mode, focus, mode == 1 ? launch_thermal() : "");
                 char state[128];
                 describe_mode(state, sizeof state, mode, focus);
                 show_in_manager(state);
@@ -115,11 +136,13 @@ void restore(const char* option = nullptr) {
     run_profile_program("balanced", option);
 }
 
-// The profile state of this boot; 0 when there is none.
-int read_state(const char* boot, profile_state* state) {
+// The profile state of this boot; 0 when there is none. `info`, when given, is the file's stat
+// made before the read, so that a later stat that still matches it proves nothing changed.
+int read_state(const char* boot, profile_state* state, struct stat* info = nullptr) {
     static char text[512 * 1024];
     char path[PATH_SIZE];
     if (!module_path(path, sizeof path, "current_profile")) return 0;
+    if (info && stat(path, info) != 0) return 0;
     const ssize_t n = read_small_file(path, text, sizeof text);
     return n > 0 &&
            parse_profile_state(std::string_view(text, static_cast<size_t>(n)), boot, state);
@@ -135,12 +158,22 @@ long long after_seconds(int seconds) {
     return now_ms() + static_cast<long long>(seconds) * second_ms();
 }
 
+// The session in progress ends: its summary is written, then "Choose for me" takes its step for
+// the game (once per session, never between games).
+void end_session() {
+    if (!session_active()) return;
+    session_end(now_ms());
+    char line[400];
+    if (choose_after_session(s.session_game, line, sizeof line)) note(line);
+}
+
 // What the state says now: the retry of a pending restore is armed or disarmed, and a game
 // session (a launch of performance) starts or ends; its thermal checks run on a timer that
 // exists only while it lasts.
 void state_changed(const char* boot) {
     profile_state state;
-    const int ok = read_state(boot, &state);
+    struct stat info;
+    const int ok = read_state(boot, &state, &info);
     if (!ok || !restore_pending(state)) {
         s.retry_at = 0;
     } else if (!s.retry_at) {
@@ -148,13 +181,12 @@ void state_changed(const char* boot) {
         s.retry_at = after_seconds(s.retry_delay);
     }
     if (!ok || state.profile != "performance") {
+        if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
         s.session_ticks = 0;
         s.thermal_at = 0;
-        session_end(now_ms());
+        end_session();
         return;
     }
-    if (state.stamp.start_ticks == s.session_ticks) return;  // the same game, backed off or not
-    s.session_ticks = state.stamp.start_ticks;
     // The preset and game the launch applied, from its P line.
     std::string_view preset_name = "-";
     std::string_view game_name = "";
@@ -164,9 +196,35 @@ void state_changed(const char* boot) {
     snprintf(preset, sizeof preset, "%.*s", static_cast<int>(preset_name.size()),
              preset_name.data());
     snprintf(game, sizeof game, "%.*s", static_cast<int>(game_name.size()), game_name.data());
+    const int same_launch = state.stamp.start_ticks == s.session_ticks;
+    const int same_session = same_launch && strcmp(game, s.session_game) == 0;
+    if (!same_session) knob_watch_reset();
+    knob_watch_load(state.held, info);
+    if (same_session) return;  // backed off or re-armed
+    end_session();             // a game straight after a game: the one before ends first
+    if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
+    s.session_ticks = state.stamp.start_ticks;
+    memcpy(s.session_game, game, sizeof s.session_game);
+    s.front_note[0] = '\0';
     session_begin(game, preset, now_ms());
-    s.backoff = backoff_state{};
-    s.thermal = thermal_begin(now_ms());
+    // Another game in the same launch keeps the back-off (the heat is the phone's), and starts
+    // with nothing taken back: the record status reads is of the launch, so it is cleared.
+    if (same_launch) {
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+        return;
+    }
+    // A game brought back to the front keeps its re-arm limit; a launch while hot starts
+    // backed off (its X line).
+    int hot = THERMAL_UNKNOWN;
+    std::string_view rest = state.held;
+    snapshot_line line;
+    while (next_snapshot_line(&rest, &line))
+        if (line.kind == 'X')
+            hot = backoff_level_from_name(sub(line.value, 0, line.value.find(' ')));
+    s.backoff = backoff_for_launch(s.backoff, game[0] && strcmp(game, s.last_game) == 0, hot,
+                                   now_ms() * 1000 / second_ms());
+    if (!s.thermal_fresh) s.thermal = thermal_begin(now_ms());
+    s.thermal_fresh = 0;
     s.thermal_at = after_seconds(THERMAL_POLL_SECONDS);
 }
 
@@ -181,15 +239,48 @@ void retry_restore(const char* boot) {
     s.retry_at = after_seconds(s.retry_delay);
 }
 
-// One thermal check of the game session; the back-off and the re-arm are profile runs, under
-// the profile lock and only for the launch they were decided for.
-void thermal_tick() {
+// Whether another listed game came to the front: then its preset and session, as a profile run
+// under the profile lock and only for the launch in force. Where it cannot be told, the launch
+// stays as it is, and the supervisor's note says why.
+void front_check(const char* boot) {
+    char other[128];
+    const char* why = "";
+    const front_answer answer = game_in_front(s.session_game, other, sizeof other, &why);
+    if (answer == FRONT_UNKNOWN && strcmp(s.front_note, why) != 0) {
+        snprintf(s.front_note, sizeof s.front_note, "%s", why);
+        char line[160];
+        snprintf(line, sizeof line, "the game in front is not followed: %s", why);
+        note(line);
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+    }
+    if (answer == FRONT_UNKNOWN) return;
+    if (s.front_note[0]) {
+        s.front_note[0] = '\0';
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+    }
+    if (answer != FRONT_OTHER) return;
+    char ticks[32];
+    snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
+    run_profile_program("switch", ticks, other);
+    state_changed(boot);
+    if (strcmp(s.session_game, other) != 0) return;  // not switched (a later launch came)
+    char state[128];
+    describe_mode(state, sizeof state, 1, other);
+    show_in_manager(state);
+}
+
+// One check of the game session; the back-off and the re-arm are profile runs, under the
+// profile lock and only for the launch they were decided for.
+void thermal_tick(const char* boot) {
+    front_check(boot);
+    if (!s.session_ticks) return;
     int cooling = 0;
     const int level = thermal_check(s.thermal, now_ms(), &cooling);
     // The hysteresis in the supervisor's seconds (test builds shorten them).
     const long long seconds_ms = now_ms() * 1000 / second_ms();
     const backoff_action action = backoff_step(&s.backoff, seconds_ms, level, cooling);
     session_sample(now_ms(), level, cooling);
+    const long long check_clock = ++s.checks * THERMAL_POLL_SECONDS * 1000LL;
     char ticks[32];
     snprintf(ticks, sizeof ticks, "%llu", s.session_ticks);
     if (action == BACKOFF_TAKE_BACK) {
@@ -198,6 +289,11 @@ void thermal_tick() {
             cooling && level < THERMAL_MODERATE ? "COOLING" : thermal_level_name(level));
     } else if (action == BACKOFF_REARM) {
         run_profile_program("rearm", ticks);
+    } else if (knob_watch_check(check_clock, note)) {
+        knob_watch_publish(boot, s.session_ticks, s.front_note);
+        char taken[256];
+        knob_watch_summary(taken, sizeof taken);
+        session_taken_back(taken);
     }
     s.thermal_at = s.session_ticks ? after_seconds(THERMAL_POLL_SECONDS) : 0;
 }
@@ -392,7 +488,7 @@ int supervise() {
     for (;;) {
         if (!s.daemon && now_ms() >= restart_at) start_daemon();
         if (s.retry_at && now_ms() >= s.retry_at) retry_restore(boot);
-        if (s.thermal_at && now_ms() >= s.thermal_at) thermal_tick();
+        if (s.thermal_at && now_ms() >= s.thermal_at) thermal_tick(boot);
         // Timers only while something is due: between games the supervisor sleeps in poll.
         long long next = s.daemon ? 0 : restart_at;
         if (s.retry_at && (!next || s.retry_at < next)) next = s.retry_at;
@@ -422,6 +518,7 @@ int supervise() {
                         "stopped");
                 if (event->len && strcmp(event->name, "disable") == 0) disabled = 1;
                 if (event->len && strcmp(event->name, "current_profile") == 0) state_written = 1;
+                if (event->len && strcmp(event->name, "game.txt") == 0) game_in_front_forget();
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
             if (disabled) {

@@ -19,7 +19,8 @@ int usage() {
             "usage: tessivarctl profile performance|balanced\n"
             "       tessivarctl supervise\n"
             "       tessivarctl stop\n"
-            "       tessivarctl games list | add PKG... | remove PKG... | check | fix\n"
+            "       tessivarctl games list | add PKG... | remove PKG... | check | fix | suggest "
+            "[--json]\n"
             "       tessivarctl preset list | set PKG|default sustained|max|battery | clear PKG\n"
             "       tessivarctl sessions [--json] | sessions show START\n"
             "       tessivarctl status [--json [--packages]]\n");

@@ -29,6 +29,12 @@ const char* thermal_level_name(int level) {
     return level >= 0 && level <= THERMAL_SHUTDOWN ? names[level] : "UNKNOWN";
 }
 
+int backoff_level_from_name(std::string_view name) {
+    for (int level = THERMAL_SHUTDOWN; level > THERMAL_MODERATE; --level)
+        if (name == thermal_level_name(level)) return level;
+    return THERMAL_MODERATE;
+}
+
 int parse_thermal_dump(std::string_view text) {
     int worst_skin = THERMAL_UNKNOWN;
     while (!text.empty()) {
@@ -84,4 +90,20 @@ backoff_action backoff_step(backoff_state* s, long long now_ms, int level, int c
     s->cool_since_ms = 0;
     ++s->rearms;
     return BACKOFF_REARM;
+}
+
+backoff_state backoff_for_launch(const backoff_state& before, int same_game, int hot,
+                                 long long now_ms) {
+    backoff_state next{};
+    if (same_game) {
+        next.last_rearm_ms = before.last_rearm_ms;
+        next.rearms = before.rearms;
+    }
+    if (hot >= THERMAL_MODERATE) {
+        next.backed_off = 1;
+        next.level = hot;
+        next.since_ms = now_ms;
+        next.for_the_session = hot >= THERMAL_SEVERE;
+    }
+    return next;
 }

@@ -17,6 +17,8 @@ enum thermal_level {
     THERMAL_SHUTDOWN = 6,
 };
 const char* thermal_level_name(int level);  // "NONE" .. "SHUTDOWN", "UNKNOWN"
+// The level a back-off named (its X line): MODERATE for "COOLING" or any name below it.
+int backoff_level_from_name(std::string_view name);
 
 // The status in `dumpsys thermalservice` output: its "Thermal Status: N" line, else the worst
 // status of its skin sensors' rows, in either row format ("Name: X, Type: 3, Status: 2, ..."
@@ -47,5 +49,11 @@ constexpr long long REARM_AT_MOST_EVERY_MS = 300 * 1000;
 // back; it is re-armed only after LIGHT or better for a minute, at most once in five minutes,
 // and never after SEVERE in this session.
 backoff_action backoff_step(backoff_state* state, long long now_ms, int level, int cooling);
+
+// The back-off a new launch starts with: a game brought back to the front (`same_game`) keeps
+// the time of its last re-arm, so that the limit counts across such relaunches; a launch made
+// at `hot` (MODERATE or worse; THERMAL_UNKNOWN when it was cool) starts backed off.
+backoff_state backoff_for_launch(const backoff_state& before, int same_game, int hot,
+                                 long long now_ms);
 
 #endif

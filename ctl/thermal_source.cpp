@@ -97,19 +97,39 @@ thermal_source* thermal_begin(long long now_ms) {
     return &source;
 }
 
-int thermal_check(thermal_source* s, long long now_ms, int* cooling) {
-    *cooling = 0;
+namespace {
+
+int cooling_active(const thermal_source* s) {
     for (int i = 0; i < s->cooling_count; ++i) {
         char state[32];
-        if (read_value(s->cooling[i], state, sizeof state) && atoi(state) > 0) *cooling = 1;
+        if (read_value(s->cooling[i], state, sizeof state) && atoi(state) > 0) return 1;
     }
-    if (s->get_status) {
-        const int level = s->get_status(s->manager);
-        if (level >= THERMAL_NONE) {
-            s->name = "thermal API";
-            return level;
-        }
+    return 0;
+}
+
+int level_from_api(thermal_source* s) {
+    const int level = s->get_status ? s->get_status(s->manager) : THERMAL_UNKNOWN;
+    if (level >= THERMAL_NONE) s->name = "thermal API";
+    return level >= THERMAL_NONE ? level : THERMAL_UNKNOWN;
+}
+
+int level_from_battery_file(thermal_source* s) {
+    char path[PATH_SIZE];
+    char tenths[32];
+    if (device_path(path, sizeof path, BATTERY_TEMP) && read_value(path, tenths, sizeof tenths)) {
+        s->name = "battery temperature";
+        return level_from_battery(atol(tenths));
     }
+    s->name = "none";
+    return THERMAL_UNKNOWN;
+}
+
+}  // namespace
+
+int thermal_check(thermal_source* s, long long now_ms, int* cooling) {
+    *cooling = cooling_active(s);
+    const int api = level_from_api(s);
+    if (api != THERMAL_UNKNOWN) return api;
     if (s->dump_works != 0 && now_ms >= s->next_dump_ms) {
         s->dump_level = level_from_dump();
         s->next_dump_ms = now_ms + DUMP_EVERY_MS * second_ms() / 1000;
@@ -120,14 +140,13 @@ int thermal_check(thermal_source* s, long long now_ms, int* cooling) {
         s->name = "thermalservice";
         return s->dump_level;
     }
-    char path[PATH_SIZE];
-    char tenths[32];
-    if (device_path(path, sizeof path, BATTERY_TEMP) && read_value(path, tenths, sizeof tenths)) {
-        s->name = "battery temperature";
-        return level_from_battery(atol(tenths));
-    }
-    s->name = "none";
-    return THERMAL_UNKNOWN;
+    return level_from_battery_file(s);
+}
+
+int thermal_check_cheap(thermal_source* s, int* cooling) {
+    *cooling = cooling_active(s);
+    const int api = level_from_api(s);
+    return api != THERMAL_UNKNOWN ? api : level_from_battery_file(s);
 }
 
 const char* thermal_source_name(const thermal_source* s) {

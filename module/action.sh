@@ -1,4 +1,6 @@
 #!/system/bin/sh
-# The root manager's Action button: how Tessivar is doing, in a few lines.
+# The root manager's Action button: how Tessivar is doing, in a few lines, and the games on the
+# phone not listed yet (one dump, only when the button is pressed).
 MODDIR=${0%/*}
-exec "$MODDIR/tessivarctl" status
+"$MODDIR/tessivarctl" status
+exec "$MODDIR/tessivarctl" games suggest

@@ -30,6 +30,22 @@ if [ -f "$installed/presets.txt" ]; then
   cp -f "$installed/presets.txt" "$MODPATH/presets.txt"
   ui_print "- Kept your presets"
 fi
+# The game sessions and what is left of a "Try both": their own files only (never a link), which
+# the recorder kept within its bounds; tessivarctl reads the older formats or sets a line aside.
+if [ -f "$installed/trials.txt" ] && [ ! -L "$installed/trials.txt" ]; then
+  cp -f "$installed/trials.txt" "$MODPATH/trials.txt"
+fi
+if [ -d "$installed/sessions" ] && [ ! -L "$installed/sessions" ]; then
+  mkdir -p "$MODPATH/sessions"
+  for file in "$installed/sessions/index" "$installed/sessions/"*.tsv; do
+    if [ -f "$file" ] && [ ! -L "$file" ]; then cp -f "$file" "$MODPATH/sessions/"; fi
+  done
+  ui_print "- Kept your game sessions"
+fi
+# A game's own game mode, still to be put back after a game under the battery preset.
+if [ -f "$installed/game_mode" ] && [ ! -L "$installed/game_mode" ]; then
+  cp -f "$installed/game_mode" "$MODPATH/game_mode"
+fi
 
 set_perm "$MODPATH/Tessivar" 0 0 0755
 set_perm "$MODPATH/tessivarctl" 0 0 0755

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Measures the daemon: sizes (host and both Android builds), heap allocations and resident
 # memory over 1000 cycles, then the per-cycle benchmarks on two ~440 KB dumps, one with the focus
-# early and one with it last. The last two lines are the CPU time of the daemon's process per
-# cycle over the floor of merely running and draining the dump command. Needs cmake, g++ and
-# libbenchmark-dev, and for the Android sizes an NDK or the stand-in (test.sh installs them).
+# early and one with it last, and the CPU time of the daemon's process per cycle over the floor of
+# merely running and draining the dump command (interleaved, with its spread); then the control
+# program: each preset's round trip as whole processes over the floor of starting two programs.
+# Needs cmake, g++ and libbenchmark-dev, and for the Android sizes an NDK or the stand-in (test.sh
+# installs them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/bench
@@ -48,9 +50,14 @@ kill "$daemon"
 echo "resident memory of the daemon after its first cycle: $rss KiB ($anon KiB anonymous)"
 "$build/bench/tessivar_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   "$@"
+# The ratios that matter: the probe's CPU over the floor's, interleaved cycle by cycle, with their
+# spread over RATIO_ROUNDS rounds of RATIO_CYCLES cycles each.
+"$build/bench/tessivar_bench" --ratios "${RATIO_ROUNDS:-21}" "${RATIO_CYCLES:-30}"
 
-# The control program: a profile round trip against the shell profiles it replaced (taken from
-# the last commit that had them), and `games check` on 1,000 entries.
+# The control program: each preset's round trip as whole processes (sh, the entry scripts and
+# tessivarctl, start and exit included) over the floor of two `sh -c 'exec /bin/true'`, the shell
+# profiles it replaced (taken from the last commit that had them), and `games check` on 1,000
+# entries.
 echo
 "$build/bench/ctl_bench" "$build/tessivarctl-sandboxed" "$build/ctl-bench" "$(
   old=$build/old-scripts

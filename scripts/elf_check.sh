@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that a program is what a phone of the given ABI can run: the right machine, a PIE
-# (ET_DYN with an interpreter), Android's own linker, no library beyond libc, libdl and libm, no
-# text relocations, LOAD segments aligned for 16 KB pages on arm64-v8a, and a GNU build id.
+# (ET_DYN with an interpreter), Android's own linker, no library beyond libc and libdl (libm,
+# which nothing here calls, would only cost every start a library to load), no text relocations,
+# LOAD segments aligned for 16 KB pages on arm64-v8a, and a GNU build id.
 #   elf_check.sh FILE ABI     ABI is arm64-v8a or armeabi-v7a
 # Prints nothing and exits 0 when it is; otherwise prints one line, "FILE: what is wrong", and
 # exits 1.
@@ -31,8 +32,9 @@ interp=$(sed -n 's/.*\[Requesting program interpreter: \(.*\)\]$/\1/p' <<<"$head
 [ "$interp" = "$linker" ] || bad "interpreter is $interp, $abi needs $linker"
 while read -r lib; do
   case $lib in
-    libc.so | libdl.so | libm.so) ;;
-    *) bad "needs $lib; only libc.so, libdl.so and libm.so are allowed" ;;
+    libc.so | libdl.so) ;;
+    libm.so) bad "needs libm.so, which nothing calls: every start would load it (link with --as-needed)" ;;
+    *) bad "needs $lib; only libc.so and libdl.so are allowed" ;;
   esac
 done < <(sed -n 's/.*(NEEDED).*Shared library: \[\(.*\)\]$/\1/p' <<<"$headers")
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the dump-line and game-list-line logic, and the probe's buffered reading against fgets
-# (a differential target), with libFuzzer (clang, with AddressSanitizer
-# and UndefinedBehaviorSanitizer) for the given seconds per target (default 30). With 0 it only
+# Fuzzes the dump-line and game-list-line logic, the probe's buffered reading against fgets
+# (a differential target) and the session recorder's readers, with libFuzzer (clang, with
+# AddressSanitizer and UndefinedBehaviorSanitizer) for the given seconds per target (default 30). With 0 it only
 # replays every seed, as CI does: timed fuzzing is for a developer's machine, not a shared one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,9 +14,11 @@ clang++ "${flags[@]}" "$root/src/dump_line.cpp" "$root/fuzz/dump_fuzz.cpp" -o "$
 clang++ "${flags[@]}" "$root/src/game_list_line.cpp" "$root/fuzz/game_list_fuzz.cpp" -o "$out/game_list_fuzz"
 clang++ "${flags[@]}" "$root/src/dump_line.cpp" "$root/src/dump_scan.cpp" "$root/fuzz/pieces_fuzz.cpp" \
   -o "$out/pieces_fuzz"
+clang++ "${flags[@]}" -I"$root/ctl" "$root/ctl/timestats.cpp" "$root/ctl/session_record.cpp" \
+  "$root/ctl/frame_rate.cpp" "$root/fuzz/evidence_fuzz.cpp" -o "$out/evidence_fuzz"
 
 status=0
-for target in dump game_list pieces; do
+for target in dump game_list pieces evidence; do
   corpus=$out/corpus-$target
   mkdir -p "$corpus"
   log=$out/$target.log

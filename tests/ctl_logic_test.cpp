@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "boot.h"
+#include "devfreq_gpu.h"
 #include "game_list_line.h"
 #include "knobs.h"
 #include "log_writer.h"
@@ -90,6 +91,9 @@ TEST(Snapshot, TheNodeOfAGovernorFile) {
          "kgsl-3d0", 0},
         {"/sys/class/devfreq/13000000.mali/governor", "/sys/class/devfreq/13000000.mali",
          "13000000.mali", 0},
+        {"/sys/class/devfreq/fde60000.gpu/governor", "/sys/class/devfreq/fde60000.gpu",
+         "fde60000.gpu", 0},
+        {"/sys/class/devfreq/dmc/governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy04/scaling_governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy/scaling_governor", nullptr, "", 0},
         {"/sys/devices/system/cpu/cpufreq/policy0/../policy4/scaling_governor", nullptr, "", 0},
@@ -357,6 +361,93 @@ TEST(Knobs, ValueRules) {
     EXPECT_FALSE(same_value("max", "100"));
 }
 
+// Whether a knob's file still holds our request, by the kernel's own rules: cpufreq and devfreq
+// show a floor cut down to the maximum in force while they keep the request, devfreq keeps it
+// in kHz, interactive keeps timer_rate in whole jiffies.
+TEST(Knobs, WhatTheFileShowsAgainstOurRequest) {
+    const auto find = [](const char* name) -> const knob& {
+        for (int i = 0; i < KNOB_COUNT; ++i)
+            if (std::string(KNOBS[i].name) == name) return KNOBS[i];
+        return KNOBS[0];
+    };
+    const struct {
+        const char* knob;
+        const char* ours;
+        const char* shown;
+        long long max;
+        knob_reading reading;
+    } cases[] = {
+        {"top-app uclamp.min", "15", "15.00", -1, READ_SAME},
+        {"top-app uclamp.min", "15", "0.00", -1, READ_FELL_BACK},
+        {"top-app uclamp.min", "15", "50.00", -1, READ_FURTHER},
+        {"top-app schedtune.boost", "20", "10", -1, READ_FELL_BACK},
+        {"up_rate_limit_us", "500", "1000", -1, READ_FELL_BACK},
+        {"up_rate_limit_us", "500", "0", -1, READ_FURTHER},
+        {"up_rate_limit_us", "500", "max", -1, READ_OTHER},
+        // HZ=250: 10000 us is 2.5 jiffies, kept as 3 and shown as 12000; HZ=100 shows 20000.
+        {"interactive timer_rate", "10000", "12000", -1, READ_ROUNDED},
+        {"interactive timer_rate", "10000", "10000", -1, READ_SAME},
+        {"interactive timer_rate", "12000", "12000", -1, READ_SAME},
+        {"interactive timer_rate", "12000", "16000", -1, READ_FELL_BACK},  // no tick gives it
+        {"interactive timer_rate", "10000", "20000", -1, READ_FELL_BACK},  // the vendor's again
+        {"interactive timer_rate", "25000", "30000", -1, READ_ROUNDED},    // HZ=100
+        {"interactive timer_rate", "10000", "9000", -1, READ_FURTHER},
+        {"interactive min_sample_time", "20000", "24000", -1, READ_FELL_BACK},  // kept as written
+        // Capped at 600000: our 800000 shown cut down, the request kept.
+        {"big-cluster floor", "800000", "600000", 600000, READ_CLAMPED},
+        {"big-cluster floor", "800000", "800000", 600000, READ_SAME},
+        {"big-cluster floor", "800000", "300000", 600000, READ_FELL_BACK},  // lowered, not cut
+        {"big-cluster floor", "800000", "600000", 1800000, READ_FELL_BACK},
+        {"big-cluster floor", "800000", "600000", -1, READ_FELL_BACK},  // maximum unknown
+        {"big-cluster floor", "800000", "1200000", 1800000, READ_FURTHER},
+        {"big-cluster floor", "800000", "799000", -1, READ_FELL_BACK},  // cpufreq keeps kHz
+        {"GPU floor", "455000000", "300000000", 300000000, READ_CLAMPED},
+        {"GPU floor", "177777777", "177777000", 600000000, READ_ROUNDED},
+        {"GPU floor", "177777777", "177000000", 600000000, READ_FELL_BACK},
+        {"GPU floor", "455000000", "151000000", 600000000, READ_FELL_BACK},
+        {"GPU floor", "455000000", "600000000", 600000000, READ_FURTHER},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(read_knob(find(c.knob), c.ours, c.shown, c.max), c.reading)
+            << c.knob << " " << c.ours << " shown " << c.shown << " max " << c.max;
+    EXPECT_STREQ(knob_limit_leaf(find("big-cluster floor")), "scaling_max_freq");
+    EXPECT_STREQ(knob_limit_leaf(find("GPU floor")), "max_freq");
+    EXPECT_EQ(knob_limit_leaf(find("top-app uclamp.min")), nullptr);
+}
+
+// A devfreq GPU by what the kernel shows of it; bus and memory nodes never, whatever else they say.
+TEST(DevfreqGpu, KnownByWhatItIsNotByMaliInItsName) {
+    using namespace std::string_view_literals;
+    const struct {
+        devfreq_facts facts;
+        bool gpu;
+    } cases[] = {
+        {{"13000000.mali", "simple_ondemand", "13000000.mali", "mali", ""}, true},
+        {{"gpufreq", "mali_ondemand", "e82c0000.mali", "mali", "arm,mali-bifrost\0"sv}, true},
+        {{"fde60000.gpu", "simple_ondemand", "fde60000.gpu", "mali", ""}, true},
+        {{"60000000.gpu", "", "", "", ""}, true},
+        {{"5000000.qcom,kgsl-3d0", "msm-adreno-tz", "5000000.qcom,kgsl-3d0", "kgsl-3d", ""}, true},
+        // Only the device behind it, its driver or its device-tree node says GPU.
+        {{"ff9a0000", "simple_ondemand", "ff9a0000", "", "rockchip,rk3399-mali\0"sv}, true},
+        {{"devfreq0", "simple_ondemand", "11800000.g3d", "panfrost", ""}, true},
+        {{"devfreq1", "simple_ondemand", "", "", ""}, false},  // nothing says what it is
+        {{"soc:qcom,cpubw", "bw_hwmon", "soc:qcom,cpubw", "", ""}, false},
+        {{"soc:qcom,gpubw", "bw_vbif", "soc:qcom,gpubw", "", ""}, false},
+        {{"soc:qcom,llccbw", "bw_hwmon", "", "", ""}, false},
+        {{"soc:qcom,cpu0-cpu-l3-lat", "mem_latency", "", "", ""}, false},
+        {{"soc:qcom,memlat-cpu0", "mem_latency", "", "", ""}, false},
+        {{"dmc", "dmc_ondemand", "dmc", "rockchip-dmc", "rockchip,rk3568-dmc\0"sv}, false},
+        {{"17000010.devfreq_mif", "interactive", "", "", ""}, false},
+        {{"10012000.dvfsrc", "", "", "", ""}, false},
+        {{"kgsl-busmon", "gpubw_mon", "", "", ""}, false},
+        // A GPU's bandwidth voter follows the GPU but sets the bus.
+        {{"devfreq2", "bw_vbif", "gpu-bw", "", ""}, false},
+        {{"devfreq3", "passive", "", "mali", ""}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(devfreq_is_gpu(c.facts), c.gpu) << c.facts.name << " " << c.facts.governor;
+}
+
 // Only a file some knob may write is ever written back from a state line.
 TEST(Knobs, PathsAKnobMayWrite) {
     const struct {
@@ -376,6 +467,10 @@ TEST(Knobs, PathsAKnobMayWrite) {
         {"/sys/class/kgsl/kgsl-3d0/devfreq/min_freq", true},
         {"/sys/class/devfreq/13000000.mali/min_freq", true},
         {"/sys/class/devfreq/soc:qcom,cpubw/min_freq", false},
+        {"/sys/class/devfreq/fde60000.gpu/min_freq", true},
+        {"/sys/class/devfreq/gpufreq/min_freq", true},
+        {"/sys/class/devfreq/dmc/min_freq", false},
+        {"/sys/class/devfreq/dmc/../../../../etc/min_freq", false},
         {"/etc/passwd", false},
     };
     for (const auto& c : cases)

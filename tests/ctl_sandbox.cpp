@@ -30,10 +30,41 @@ const char kBus[] = "/sys/class/devfreq/soc:qcom,cpubw";
 // policy7 is offline: the kernel never lets its governor change.
 //   refuse-once   holds a device path: that write is undone once (the kernel said EBUSY)
 //   kill-at       holds N: the Nth write kills the writer with SIGKILL right after it
+//   keeps-own     holds "<device path> <value>": the kernel takes no other value for that file
+//   hz            holds HZ: interactive's timer_rate is kept in whole jiffies, rounded up, and
+//                 shown back in microseconds (12000 for a written 10000 at HZ=250)
+// Frequency floors as cpufreq (freq_qos) and devfreq (dev_pm_qos) keep them: devfreq keeps a
+// min_freq request in kHz, rounded down, and shows at least its lowest frequency; under a thermal
+// cap ("kernel-hook cap <node dir> <freq>",
+// "... none" to lift it) the node's maximum shows the cap, its floor shows the user's request
+// cut down to it, and the request is in force again once the cap lifts.
 const char kKernelHook[] = R"HOOK(#!/bin/sh
+if [ "$1" = cap ]; then
+  dir=$2 keep="$PROFILE_ROOT/kernel$2"
+  case $dir in */devfreq*) min=min_freq max=max_freq ;; *) min=scaling_min_freq max=scaling_max_freq ;; esac
+  mkdir -p "$keep"
+  [ -f "$keep/request" ] || cat "$dir/$min" > "$keep/request"
+  [ -f "$keep/own-max" ] || cat "$dir/$max" > "$keep/own-max"
+  if [ "$3" = none ]; then
+    cat "$keep/own-max" > "$dir/$max"
+    cat "$keep/request" > "$dir/$min"
+    rm -rf "$keep"
+  else
+    echo "$3" > "$keep/cap"
+    echo "$3" > "$dir/$max"
+    r=$(cat "$keep/request")
+    [ "$r" -gt "$3" ] && r=$3
+    echo "$r" > "$dir/$min"
+  fi
+  exit 0
+fi
 n=$(( $(cat "$PROFILE_ROOT/writes" 2>/dev/null || echo 0) + 1 ))
 echo "$n" > "$PROFILE_ROOT/writes"
 case $1 in */policy7/scaling_governor) echo walt > "$1"; exit 0 ;; esac
+if [ -f "$PROFILE_ROOT/keeps-own" ]; then
+  read -r file own < "$PROFILE_ROOT/keeps-own"
+  if [ "$PROFILE_ROOT$file" = "$1" ]; then echo "$own" > "$1"; exit 0; fi
+fi
 if [ -f "$PROFILE_ROOT/refuse-once" ] && [ "$PROFILE_ROOT$(cat "$PROFILE_ROOT/refuse-once")" = "$1" ]; then
   rm -f "$PROFILE_ROOT/refuse-once"
   echo performance > "$1"
@@ -44,6 +75,32 @@ case $1 in
     policy=${1%/*}
     for d in "$policy"/*/; do [ "$d" = "$policy/stats/" ] || rm -rf "$d"; done
     [ -d "$PROFILE_ROOT/defaults/$2" ] && cp -pR "$PROFILE_ROOT/defaults/$2" "$policy/$2" ;;
+esac
+case $1 in
+  */devfreq/min_freq|*/devfreq/*/min_freq) v=$(( $2 / 1000 * 1000 )) ;;
+  */scaling_min_freq) v=$2 ;;
+  *) v= ;;
+esac
+case $1 in */min_freq)
+  lowest=
+  for f in $(cat "${1%/*}/available_frequencies" 2>/dev/null); do
+    [ -z "$lowest" ] || [ "$f" -lt "$lowest" ] && lowest=$f
+  done
+  [ -n "$lowest" ] && [ "$v" -lt "$lowest" ] && v=$lowest ;;
+esac
+if [ -n "$v" ]; then
+  keep="$PROFILE_ROOT/kernel${1%/*}"
+  if [ -f "$keep/cap" ]; then
+    echo "$v" > "$keep/request"
+    [ "$v" -gt "$(cat "$keep/cap")" ] && v=$(cat "$keep/cap")
+  fi
+  echo "$v" > "$1"
+fi
+case $1 in */interactive/timer_rate)
+  if [ -f "$PROFILE_ROOT/hz" ]; then
+    hz=$(cat "$PROFILE_ROOT/hz")
+    echo $(( ($2 * hz + 999999) / 1000000 * 1000000 / hz )) > "$1"
+  fi ;;
 esac
 if [ "$(cat "$PROFILE_ROOT/kill-at" 2>/dev/null)" = "$n" ]; then kill -KILL "$PPID"; fi
 exit 0

@@ -115,7 +115,8 @@ test_entry_points() {
   ln -s "$ctl_test_dir/daemon-standin" "$moddir/Tessivar"
   echo "* max" > "$moddir/presets.txt"  # whole governors, as these checks count them
   printf '#!/bin/sh\n[ "$1" = sys.boot_completed ] && echo 1\n' > "$work/stubs/getprop"
-  chmod 0755 "$work/stubs/getprop"
+  printf '#!/bin/sh\necho "*Dump GameManagerService*"; echo; echo " No intervention found for package com.example.racing"\n' > "$work/stubs/dumpsys"
+  chmod 0755 "$work/stubs/getprop" "$work/stubs/dumpsys"
   spath=$work/stubs:$(shell_path "$name")
   export TESSIVAR_MODULE_DIR=$moddir PROFILE_ROOT=$dev TESSIVAR_FAST_PAUSES=1
   run() { env PATH="$spath" "$shell" "$@"; }
@@ -146,6 +147,9 @@ test_entry_points() {
   expect_eq "games.sh list" "$(run "$moddir/Scripts/games.sh" list | tail -n 1)" com.example.game
   out=$(run "$moddir/action.sh")
   case $out in "Tessivar: running (pid "*", supervisor $supervisor)"*) ;; *) fail "action.sh: $out" ;; esac
+  case $out in *"Games on this phone that Tessivar does not boost yet: 1
+  com.example.racing
+"*) ;; *) fail "action.sh names no suggestion: $out" ;; esac
 
   # Removal: uninstall.sh stops everything and restores.
   run "$moddir/Scripts/performance.sh" > /dev/null
@@ -173,12 +177,28 @@ install_as() {  # shell-name arch api
   done
   echo "com.my.own.game" > "$inst/data/adb/modules/Drovenmarke/game.txt"
   echo "com.my.own.game max" > "$inst/data/adb/modules/Drovenmarke/presets.txt"
+  echo "com.my.own.game standard" > "$inst/data/adb/modules/Drovenmarke/game_mode"
+  old_sessions "$inst/data/adb/modules/Drovenmarke"
   MODPATH=$MODPATH ARCH=$2 API=$3 "$work/shells/$1" -c '
     ui_print() { echo "$1"; }
     abort() { echo "$1"; exit 1; }
     set_perm() { chmod "$4" "$1"; }
     . "$MODPATH/customize.sh"
     echo "installed"'
+}
+
+# What the previous version recorded, as it wrote it: a session's rows (no frame rate yet) and
+# its summary line, a line no version can read, the "Try both" counts, and a link that is not
+# the recorder's.
+old_sessions() {
+  local dir=$1
+  mkdir -p "$dir/sessions"
+  printf '# session 1765000000 com.my.own.game max\n0\t0\t1800\t350\t80\t-1\t0\t250\t585000\t1\t-1\t1000000\t2000000\n5000\t0\t1800\t360\t80\t0\t0\t250\t585000\t1\t400\t1000000\t2000000\n' \
+    > "$dir/sessions/1765000000-com.my.own.game.tsv"
+  printf '%s\n' "start=1765000000 game=com.my.own.game preset=max duration_s=600 energy_mwh_x10=3000 discharging_s=600 mean_mw=1800 peak_temp_dc=412 mean_temp_dc=380 levels_s=500,100,0,0,0,0,0 first_moderate_s=-1 top_permille=400 samples=120 throttled_samples=0 frames_known=1 frames=36000 dropped=12 fps_x100=6000 low_fps_x100=5000" \
+    "start=1765003600 game=com.my.own.game preset=sustained duration_s=a-while" > "$dir/sessions/index"
+  echo "com.my.own.game 4" > "$dir/trials.txt"
+  ln -sf /etc/passwd "$dir/sessions/1765007200-com.evil.tsv"
 }
 
 test_customize() {
@@ -195,6 +215,22 @@ test_customize() {
     [ -e "$MODPATH/bin" ] && fail "$1: bin/ left behind"
     expect_eq "$1: game list kept" "$(cat "$MODPATH/game.txt")" com.my.own.game
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
+    expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
+    expect_eq "$1: trials kept" "$(cat "$MODPATH/trials.txt")" "com.my.own.game 4"
+    expect_eq "$1: sessions kept" "$(ls "$MODPATH/sessions" | tr '\n' ' ')" "1765000000-com.my.own.game.tsv index "
+    # The new version reads the old session (its figures as recorded, the new ones unknown) and
+    # sets the unreadable line aside.
+    local json
+    json=$(TESSIVAR_MODULE_DIR=$MODPATH "$ctl_test_dir/tessivarctl-sandboxed" sessions --json)
+    case $json in
+      '[{"start":1765000000,"game":"com.my.own.game","preset":"max","durationS":600,"energyMwh":300.0,'*'"frames":{"total":36000,'*'"format":1,"units":null,"fpsSource":null,'*'}]') ;;
+      *) fail "$1: the kept sessions as read: $json" ;;
+    esac
+    json=$(TESSIVAR_MODULE_DIR=$MODPATH "$ctl_test_dir/tessivarctl-sandboxed" sessions show 1765000000)
+    case $json in
+      *'"rows":[[0,0,1800,35.0,-1,0,-1],[5,0,1800,36.0,0,0,400]],"fps":[null,null]}') ;;
+      *) fail "$1: the kept session's rows: $json" ;;
+    esac
     expect_eq "$1: script mode" "$(stat -c %a "$MODPATH/Scripts/performance.sh")" 755
     set -- "$shell"
   done
@@ -213,11 +249,11 @@ test_zip() {
   zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
-    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css "
+    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css webroot/suggestions.js "
   local modes
   modes=$(zipinfo "$zip" | awk '/^[-d]r/ {print $1, $NF}' | sort -k2 | tr '\n' ' ')
   expect_eq "zip modes" "$modes" \
-    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css "
+    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css -rw-r--r-- webroot/suggestions.js "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
   grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
   stage=$work/unzipped
@@ -319,12 +355,15 @@ test_elf_check_refusals() {
   link aarch64-linux-android21 noid -fPIE -pie -Wl,-z,max-page-size=16384 -Wl,--build-id=none
   link armv7a-linux-androideabi21 textrel -fno-pic -pie -Wl,-z,notext -Wl,--build-id
   link armv7a-linux-androideabi21 good -fPIE -pie -Wl,--build-id
+  link aarch64-linux-android21 libm -fPIE -pie -Wl,-z,max-page-size=16384 -Wl,--build-id -Wl,--no-as-needed -lm
   out=$("$repo/scripts/elf_check.sh" "$dir/page4k" arm64-v8a) && fail "4 KB pages passed on arm64"
   expect_eq "4 KB pages" "$out" "$dir/page4k: a LOAD segment is aligned at 0x1000; arm64-v8a needs 16384 (link with -z max-page-size=16384)"
   out=$("$repo/scripts/elf_check.sh" "$dir/noid" arm64-v8a) && fail "no build id passed"
   expect_eq "no build id" "$out" "$dir/noid: has no GNU build id; a crash report could not be matched to it"
   out=$("$repo/scripts/elf_check.sh" "$dir/textrel" armeabi-v7a) && fail "text relocations passed"
   expect_eq "text relocations" "$out" "$dir/textrel: has text relocations; Android refuses them"
+  out=$("$repo/scripts/elf_check.sh" "$dir/libm" arm64-v8a) && fail "a needless libm passed"
+  expect_eq "libm" "$out" "$dir/libm: needs libm.so, which nothing calls: every start would load it (link with --as-needed)"
   out=$("$repo/scripts/elf_check.sh" "$dir/good" armeabi-v7a) || fail "a good armeabi-v7a program refused: $out"
 }
 

@@ -167,6 +167,79 @@ Kernel kernel_5_10() {
              {kKgsl + "/min_freq", "450000000\n"}}};
 }
 
+// A devfreq GPU as the driver model lays it out: the class entry links to the devfreq device
+// under its parent, whose `device` link leads to the parent, which links to its driver and its
+// device-tree node (compatible strings NUL-separated, as the device tree shows them).
+std::map<std::string, std::string> devfreq_node(const std::string& name, const std::string& parent,
+                                                const std::string& driver,
+                                                const std::string& compatible, const char* governor,
+                                                const char* governors, const char* steps,
+                                                const char* min, const char* max) {
+    const std::string device = "/sys/devices/platform/" + parent;
+    const std::string dir = device + "/devfreq/" + name;
+    const std::string of_node = "/sys/firmware/devicetree/base/" + parent;
+    return {{"/sys/class/devfreq/" + name, "->" + dir},
+            {dir + "/device", "->" + device},
+            {device + "/driver", "->/sys/bus/platform/drivers/" + driver},
+            {device + "/of_node", "->" + of_node},
+            {of_node + "/compatible", compatible},
+            {dir + "/governor", std::string(governor) + "\n"},
+            {dir + "/available_governors", std::string(governors) + "\n"},
+            {dir + "/available_frequencies", std::string(steps) + "\n"},
+            {dir + "/min_freq", std::string(min) + "\n"},
+            {dir + "/max_freq", std::string(max) + "\n"}};
+}
+
+// An RK3566 handheld: one cluster, uclamp, the Mali GPU's devfreq named after its device-tree
+// node (fde60000.gpu), and the memory controller's devfreq (dmc) beside it, never touched.
+Kernel kernel_rk3566() {
+    const std::string p = kCpu + "/cpufreq";
+    auto files = merge({
+        cpufreq_node(p + "/policy0", "schedutil", "schedutil performance",
+                     "408000 816000 1416000 1800000", "408000", "1800000"),
+        devfreq_node("fde60000.gpu", "fde60000.gpu", "mali",
+                     std::string("rockchip,rk3568-mali\0arm,mali-bifrost\0", 38), "simple_ondemand",
+                     "userspace powersave performance simple_ondemand",
+                     "200000000 300000000 400000000 600000000 700000000 800000000", "200000000",
+                     "800000000"),
+        devfreq_node("dmc", "dmc", "rockchip-dmc", std::string("rockchip,rk3568-dmc\0", 20),
+                     "dmc_ondemand", "dmc_ondemand userspace powersave performance simple_ondemand",
+                     "324000000 528000000 780000000 1056000000", "324000000", "1056000000"),
+    });
+    files[p + "/policy0/schedutil/rate_limit_us"] = "1000\n";
+    files["/defaults/schedutil/rate_limit_us"] = "1000\n";
+    files["/dev/cpuctl/top-app/cpu.uclamp.min"] = "0.00\n";
+    return {"RK3566 fde60000.gpu",
+            files,
+            "top-app uclamp.min, rate_limit_us (policy0), GPU floor (fde60000.gpu); not on this "
+            "kernel: up_rate_limit_us, interactive timer_rate",
+            "nothing to change; not on this kernel: down_rate_limit_us, interactive "
+            "min_sample_time",
+            "governor set to performance on: policy0 fde60000.gpu",
+            {{"/sys/class/devfreq/fde60000.gpu/min_freq", "400000000\n"},
+             {"/sys/class/devfreq/dmc/min_freq", "324000000\n"}}};
+}
+
+// A Kirin 970 phone: the 4.14 layout, its Mali GPU's devfreq called gpufreq, known by the
+// device behind it (e82c0000.mali, driver mali).
+Kernel kernel_kirin970() {
+    Kernel kernel = kernel_4_14();
+    for (auto it = kernel.files.begin(); it != kernel.files.end();)
+        it = it->first.rfind(kMali, 0) == 0 ? kernel.files.erase(it) : std::next(it);
+    for (auto& [path, text] :
+         devfreq_node("gpufreq", "e82c0000.mali", "mali", std::string("arm,mali-bifrost\0", 17),
+                      "mali_ondemand", "mali_ondemand userspace powersave performance",
+                      "178000000 416000000 554000000 767000000", "178000000", "767000000"))
+        kernel.files[path] = text;
+    kernel.name = "Kirin 970 gpufreq";
+    kernel.sustained =
+        "top-app schedtune.boost, up_rate_limit_us (policy0, policy4), GPU floor (gpufreq); not "
+        "on this kernel: top-app uclamp.min, rate_limit_us, interactive timer_rate";
+    kernel.max = "governor set to performance on: policy0 policy4 gpufreq";
+    kernel.sustained_values = {{"/sys/class/devfreq/gpufreq/min_freq", "416000000\n"}};
+    return kernel;
+}
+
 class PresetTest : public CtlTest {
 protected:
     void use(const Kernel& kernel) {
@@ -219,6 +292,18 @@ protected:
                 all += path + "=" + read_file(dev(path));
         return all;
     }
+    // A thermal cap on a node as the kernel stand-in keeps one ("none" lifts it).
+    void cap(const std::string& dir, const char* freq) const {
+        ASSERT_EQ(system(("'" + root_ + "/kernel-hook' cap '" + dev(dir) + "' " + freq).c_str()),
+                  0);
+    }
+    // The start ticks of the launch in force, as the supervisor names it to a back-off.
+    std::string launch_ticks() const {
+        const std::string text = read_file(mod("current_profile"));
+        const size_t line = text.find('\n') + 1;
+        const std::string stamp = text.substr(line, text.find('\n', line) - line);
+        return stamp.substr(stamp.rfind(' ') + 1);
+    }
     std::string prefix(const char* preset) const {
         return std::string("performance: ") + preset +
                ", the default preset (game unknown: not launched by Tessivar): ";
@@ -226,7 +311,7 @@ protected:
 };
 
 std::vector<Kernel> kernels() {
-    return {kernel_3_18(), kernel_4_14(), kernel_5_10()};
+    return {kernel_3_18(), kernel_4_14(), kernel_5_10(), kernel_rk3566(), kernel_kirin970()};
 }
 
 // Each preset on each kernel: what it changes (and which knobs this kernel lacks), no governor
@@ -296,6 +381,131 @@ TEST_F(PresetTest, AKnobChangedBySomeoneElseIsLeftAlone) {
     EXPECT_EQ(read_file(dev("/dev/cpuctl/top-app/cpu.uclamp.min")), "50.00\n");
     EXPECT_EQ(read_file(dev(kKgsl + "/min_freq")), "200000000\n");
     EXPECT_EQ(read_file(dev(kCpu + "/cpufreq/policy6/schedutil/rate_limit_us")), "2000\n");
+}
+
+// A thermal cap while the game runs: cpufreq and devfreq show our floor cut down to the cap and
+// keep the request, applied again once the cap lifts. The back-off and balanced, which run in
+// exactly that moment, know the floor as still ours and put the device's own back, so the phone
+// does not sit at the game's floors once it cools.
+TEST_F(PresetTest, AFloorTheKernelCutsDownToACapIsStillOursAndIsPutBack) {
+    const std::string cpu4 = kCpu + "/cpu4/cpufreq";
+    for (const bool backoff : {false, true}) {
+        SCOPED_TRACE(backoff ? "the thermal back-off" : "balanced");
+        use(kernel_3_18());
+        write_file(mod("presets.txt"), "* sustained\n");
+        const std::string before = tree();
+        ASSERT_EQ(ctl({"profile", "performance"}).status, 0);
+        ASSERT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "900000\n");
+        ASSERT_EQ(read_file(dev(kKgsl + "/min_freq")), "450000000\n");
+        cap(cpu4, "800000");
+        cap(kKgsl, "320000000");
+        ASSERT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "800000\n");
+        ASSERT_EQ(read_file(dev(kKgsl + "/min_freq")), "320000000\n");
+        const auto out = backoff ? ctl({"profile", "backoff", launch_ticks(), "MODERATE"})
+                                 : ctl({"profile", "balanced"});
+        EXPECT_NE(out.out.find("restored 3 setting(s) of the device's own, 0 refused\n"),
+                  std::string::npos)
+            << out.out;
+        cap(cpu4, "none");
+        cap(kKgsl, "none");
+        EXPECT_EQ(read_file(dev(cpu4 + "/scaling_min_freq")), "600000\n");
+        EXPECT_EQ(read_file(dev(kKgsl + "/min_freq")), "200000000\n");
+        if (backoff) {
+            EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
+        }
+        EXPECT_EQ(tree(), before);
+    }
+}
+
+// A value the kernel keeps its own way is a write that took, and ours as the kernel shows it:
+// interactive keeps timer_rate in whole jiffies (at HZ=250 a written 10000 reads back 12000),
+// devfreq keeps a GPU floor in whole kHz (Amlogic's Mali steps are no whole kHz). balanced puts
+// the vendor's values back, also when the run was killed before it recorded the kernel's value.
+TEST_F(PresetTest, AValueTheKernelRoundsIsOursAsItShowsIt) {
+    Kernel amlogic = kernel_rk3566();
+    for (auto it = amlogic.files.begin(); it != amlogic.files.end();)
+        it = it->first.find("fde60000.gpu") != std::string::npos ? amlogic.files.erase(it)
+                                                                 : std::next(it);
+    for (auto& [path, text] :
+         devfreq_node("ffe40000.gpu", "ffe40000.gpu", "mali",
+                      std::string("amlogic,meson-g12a-mali\0arm,mali-bifrost\0", 41),
+                      "simple_ondemand", "userspace powersave performance simple_ondemand",
+                      "124999998 249999996 285714281 399999994 499999992 666666656 799999987",
+                      "124999998", "799999987"))
+        amlogic.files[path] = text;
+    amlogic.sustained =
+        "top-app uclamp.min, rate_limit_us (policy0), GPU floor (ffe40000.gpu); not on this "
+        "kernel: up_rate_limit_us, interactive timer_rate";
+    const std::string timer = kCpu + "/cpufreq/interactive/timer_rate";
+    const std::string floor = "/sys/class/devfreq/ffe40000.gpu/min_freq";
+    const struct {
+        Kernel kernel;
+        std::string file;
+        const char* shown;
+        const char* own;
+    } cases[] = {
+        {kernel_3_18(), timer, "12000", "20000"},
+        {amlogic, floor, "399999000", "124999998"},
+    };
+    for (const auto& c : cases) {
+        for (const bool killed : {false, true}) {
+            SCOPED_TRACE(std::string(c.kernel.name) + (killed ? ", killed after the write" : ""));
+            use(c.kernel);
+            write_file(dev("/hz"), "250\n");
+            write_file(mod("presets.txt"), "* sustained\n");
+            const std::string before = tree();
+            // Killed right after its last write, the run's record keeps the value written.
+            write_file(dev("/writes"), "0\n");
+            if (killed) write_file(dev("/kill-at"), "3\n");
+            const auto run = ctl({"profile", "performance"});
+            unlink(dev("/kill-at").c_str());
+            EXPECT_EQ(run.status, killed ? 128 + SIGKILL : 0);
+            EXPECT_EQ(read_file(dev(c.file)), std::string(c.shown) + "\n");
+            if (!killed) {
+                EXPECT_EQ(run.out, prefix("sustained") + c.kernel.sustained + "\n");
+                EXPECT_NE(read_file(mod("current_profile"))
+                              .find("\nK " + c.file + " " + c.shown + "\t" + c.own + "\n"),
+                          std::string::npos)
+                    << read_file(mod("current_profile"));
+            }
+            EXPECT_EQ(ctl({"profile", "balanced"}).out,
+                      "balanced: restored 3 setting(s) of the device's own, 0 refused\n");
+            EXPECT_EQ(tree(), before);
+        }
+    }
+}
+
+// The restore puts a devfreq GPU's floor and governor back whatever the GPU is called, and
+// writes nothing on a devfreq node that is no GPU, whatever the state file says: not on a bus
+// (named so), nor on a node whose device names no GPU (an NPU).
+TEST_F(PresetTest, TheRestoreWritesADevfreqGpuAndNothingElse) {
+    Kernel kernel = kernel_rk3566();
+    for (auto& [path, text] : devfreq_node(
+             "fdab0000.npu", "fdab0000.npu", "RKNPU", std::string("rockchip,rk3568-rknpu\0", 22),
+             "userspace", "userspace performance", "200000000 600000000 1000000000", "200000000",
+             "1000000000"))
+        kernel.files[path] = text;
+    use(kernel);
+    const std::string before = tree();
+    const std::string gpu = "/sys/class/devfreq/fde60000.gpu";
+    write_file(dev(gpu + "/governor"), "performance\n");
+    write_file(dev(gpu + "/min_freq"), "400000000\n");
+    write_file(mod("current_profile"),
+               "performance\nboot-1 1\n"
+               "G " +
+                   gpu +
+                   "/governor simple_ondemand\n"
+                   "K " +
+                   gpu +
+                   "/min_freq 400000000\t200000000\n"
+                   "G /sys/class/devfreq/fdab0000.npu/governor performance\n"
+                   "K /sys/class/devfreq/fdab0000.npu/min_freq 200000000\t1000000000\n"
+                   "G /sys/class/devfreq/dmc/governor performance\n"
+                   "K /sys/class/devfreq/dmc/min_freq 324000000\t1056000000\n");
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 2 setting(s) of the device's own, 0 refused; ignored 4 line(s) "
+              "that name no governor setting\n");
+    EXPECT_EQ(tree(), before);
 }
 
 // A knob whose file is gone at restore (a cgroup remounted, a GPU driver re-probed) is kept

@@ -348,6 +348,37 @@ TEST_F(ProfileTest, LongValuesAreRecordedOrTheirNodeIsNotBoosted) {
     EXPECT_EQ(read_file(loads), value + value + "\n");
 }
 
+// walt's load_map and a governor's freq_hist are tables the kernel fills itself (and shows its
+// own again when the governor is back): max passes them over and says so, instead of leaving
+// the policy unboosted. A tunable the kernel will not take back once its governor is back is
+// its own too: passed over at the restore, never pending (a retry would wake the phone all boot).
+TEST_F(ProfileTest, TablesAndTunablesTheKernelKeepsItselfNeitherBlockTheBoostNorStayPending) {
+    const std::string p = dev(kPolicy);
+    const std::string hist = "300000 0 12\n1804800 9 0\n";
+    const std::string map = "0 10 20 30\n40 50 60 70\n";
+    write_file(p + "/policy0/schedutil/freq_hist", hist);
+    write_file(dev("/defaults/schedutil/freq_hist"), hist);
+    write_file(p + "/policy4/walt/load_map", map);
+    write_file(dev("/defaults/walt/load_map"), map);
+    write_file(p + "/policy4/walt/boost", "5\n");
+    write_file(dev("/keeps-own"), std::string(kPolicy) + "/policy4/walt/boost 0\n");
+    EXPECT_EQ(ctl({"profile", "performance"}).out,
+              std::string(kBoostedLine) +
+                  "performance: passed over, not recorded: policy0 freq_hist, policy4 load_map "
+                  "(tables the kernel fills itself; the governor shows its own again when it is "
+                  "back)\n");
+    EXPECT_EQ(governors(), kBoostedGovernors);
+    EXPECT_EQ(ctl({"profile", "balanced"}).out,
+              "balanced: restored 7 setting(s) of the device's own, 0 refused; passed over "
+              "policy4 boost: the kernel does not take it back, its governor keeps its own\n");
+    EXPECT_EQ(governors(), kOriginalGovernors);
+    EXPECT_EQ(read_file(p + "/policy0/schedutil/freq_hist"), hist);
+    EXPECT_EQ(read_file(p + "/policy4/walt/load_map"), map);
+    EXPECT_EQ(read_file(p + "/policy4/walt/boost"), "0\n");
+    EXPECT_EQ(held(), "");
+    EXPECT_EQ(ctl({"profile", "retry"}).out, "");
+}
+
 // /data remounted read-only: the restore needs no write there, and says what it could not drop.
 TEST_F(ProfileTest, AReadOnlyModuleDirectoryStillRestores) {
     ASSERT_EQ(ctl({"profile", "performance"}).out, kBoostedLine);

@@ -5,6 +5,7 @@
 // is always inserted as text, with invisible and direction-changing characters made visible.
 import { exec } from './kernelsu/index.js';
 import { chart, comparison, comparisonTable, sessionCharts, sessionSummary } from './sessions.js';
+import { suggestions } from './suggestions.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
 const PACKAGE = /^[A-Za-z][A-Za-z0-9_]*(\.[A-Za-z][A-Za-z0-9_]*)+$/;
@@ -109,8 +110,15 @@ function renderStatus() {
   $('boosted').textContent = s.boosted.length ? visible(s.boosted.join(', ')) : 'nothing';
   const p = s.preset;
   $('preset').textContent = p
-    ? visible(`${p.name}${p.game ? ` for ${p.game}` : ''}${p.changed.length ? ` (changed: ${p.changed.join(', ')})` : ''}`)
+    ? visible(`${p.name}${p.game ? ` for ${p.game}` : ''}${p.changed.length ? ` (changed: ${p.changed.join(', ')})` : ''}` +
+      (s.frontNotFollowed ? `; another game in front is not followed (${s.frontNotFollowed})` : ''))
     : 'none (no game in front)';
+  // What the phone's own services wrote back over the preset during this game.
+  const taken = s.takenBack || [];
+  $('taken-back').textContent = taken.length
+    ? visible(taken.map((t) => `${t.knob} ${t.times} time${t.times === 1 ? '' : 's'}` +
+      (t.left ? ', left to the system' : ', set again')).join('; '))
+    : 'nothing';
   const b = s.backoff;
   $('thermal').textContent = b
     ? visible(`backed off: thermal ${b.level} since ${new Date(b.since * 1000).toTimeString().slice(0, 5)}`)
@@ -391,6 +399,7 @@ async function refresh() {
   renderStatus();
   renderApps();
   renderSessions();
+  suggested.render();
   return true;
 }
 
@@ -431,6 +440,11 @@ function change(action, name, control, preset) {
     else showError(`Could not change the game list: ${r.stderr.trim() || r.stdout.trim() || `status ${r.errno}`}`);
   });
 }
+
+const suggested = suggestions({
+  $, el, deviceText, visible, validPackage, ctl, change, labelOf,
+  status: () => status, queued: (name) => queued.has(name),
+});
 
 async function fix() {
   const r = await ctl('games fix');
@@ -483,6 +497,9 @@ async function start() {
   }
   if (await refresh()) document.body.dataset.ready = String(Math.round(performance.now() - started));
   else document.body.dataset.ready = 'failed';
+  // Once per visit, after the list is on screen: the dump is one command, never in a refresh.
+  suggested.start();
+  suggested.load().finally(() => { document.body.dataset.suggested = '1'; });
   setInterval(() => {
     if (document.visibilityState === 'visible' && !busy) refresh();
   }, 5000);

@@ -28,8 +28,9 @@ const env = {
 };
 let browser;
 
-// A module as installed, a device with one CPU policy and a GPU, and what pm lists.
-function sandbox({ list = '', log = '', apps = [], pmFails = false } = {}) {
+// A module as installed, a device with one CPU policy and a GPU, what pm lists, and the apps
+// of the game category `dumpsys game` names (for the current user).
+function sandbox({ list = '', log = '', apps = [], pmFails = false, phoneGames = [], dumpsys = '' } = {}) {
   stopSupervisor();
   fs.rmSync(moddir, { recursive: true, force: true });
   fs.rmSync(device, { recursive: true, force: true });
@@ -51,6 +52,8 @@ function sandbox({ list = '', log = '', apps = [], pmFails = false } = {}) {
   fs.writeFileSync(path.join(device, 'proc/sys/kernel/random/boot_id'), 'boot-1\n');
   fs.writeFileSync(path.join(work, 'pm.txt'), apps.map((a) => `package:${a.name}\n`).join(''));
   fs.writeFileSync(path.join(work, 'pm-fails'), pmFails ? '1' : '');
+  fs.writeFileSync(path.join(work, 'game-dump'), gameDump(phoneGames));
+  fs.writeFileSync(path.join(work, 'dumpsys-mode'), dumpsys);
   return apps;
 }
 
@@ -82,8 +85,26 @@ function assertClean(record) {
   assert.deepEqual(record.remote, [], 'a request that left the page\'s origin');
 }
 
+// GameManagerService's dump as the newest source prints it: a header, then per game an empty
+// line and its intervention list (none, or its modes).
+function gameDump(games) {
+  return `*Dump GameManagerService*\n${games.map((g, i) => (i % 2
+    ? `\n[Name:${g} Modes: {3=[Game Mode:3,Scaling:0.7,Use Angle:false,Fps:30,Loading Boost Duration:-1]}]\n`
+    : `\n No intervention found for package ${g}\n`)).join('')}`;
+}
+
 before(async () => {
   fs.mkdirSync(stubs, { recursive: true });
+  fs.writeFileSync(path.join(stubs, 'dumpsys'), `#!/bin/sh
+[ "$*" = game ] || exit 1
+echo x >> '${work}/dumpsys-runs'
+case $(cat '${work}/dumpsys-mode') in
+  fail) echo "Can't find service: game" >&2; exit 1 ;;
+  hang) sleep 30 ;;
+  empty) exit 0 ;;
+esac
+cat '${work}/game-dump'
+`, { mode: 0o755 });
   fs.writeFileSync(path.join(stubs, 'pm'), `#!/bin/sh
 [ -s '${work}/pm-fails' ] && { echo "Error: pm is not ready" >&2; exit 1; }
 case "$*" in
@@ -136,7 +157,7 @@ for (const manager of Object.keys(MANAGERS).filter((m) => MANAGERS[m].exec)) {
     assert.equal(await page.evaluate(() => document.activeElement.checked), true);
     await (await switchFor(page, 'com.listed.game')).click();
     await waitForList('# my games\r\ncom.other.app\r\n');
-    assert.ok(record.commands.every((c) => /^'[^']*\/tessivarctl' (status --json( --packages)?|games (add|remove) '[A-Za-z0-9_.]+')$/.test(c)),
+    assert.ok(record.commands.every((c) => /^'[^']*\/tessivarctl' (status --json( --packages)?|games suggest --json|games (add|remove) '[A-Za-z0-9_.]+')$/.test(c)),
       `only fixed commands and validated names: ${record.commands.join(' | ')}`);
     assertClean(record);
     await page.close();
@@ -281,9 +302,15 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
   });
   const since = Math.floor(new Date(2026, 0, 1, 14, 2).getTime() / 1000);
   fs.writeFileSync(path.join(moddir, 'current_profile'), `performance\nboot-1 5\nP sustained com.listed.game\nX MODERATE ${since}\n`);
+  // The supervisor's record of this launch: a knob set again once, one left to the system.
+  fs.writeFileSync(path.join(moddir, 'game_watch'),
+    'boot-1 5\nB 1 0 policy4 up_rate_limit_us\nB 6 1 top-app cpu.uclamp.min\nF no top-app cpuset\n');
   const { page, record } = await openPage({ apps });
-  assert.equal(await page.$eval('#preset', (e) => e.textContent), 'sustained for com.listed.game');
+  assert.equal(await page.$eval('#preset', (e) => e.textContent),
+    'sustained for com.listed.game; another game in front is not followed (no top-app cpuset)');
   assert.equal(await page.$eval('#thermal', (e) => e.textContent), 'backed off: thermal MODERATE since 14:02');
+  assert.equal(await page.$eval('#taken-back', (e) => e.textContent),
+    'policy4 up_rate_limit_us 1 time, set again; top-app cpu.uclamp.min 6 times, left to the system');
   // Only a listed game has a preset to choose.
   const selects = await page.$$eval('#apps select', (s) => s.map((x) => `${x.getAttribute('aria-label')} ${x.hidden}`));
   assert.deepEqual(selects.sort(), ['Preset for A (com.a.app) true', 'Preset for Listed (com.listed.game) false']);
@@ -297,7 +324,7 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
   await page.select('select[aria-label="Preset for Listed (com.listed.game)"]', '');
   await page.waitForFunction(() => document.getElementById('message').textContent === 'com.listed.game: battery (the default)');
   assert.equal(fs.readFileSync(path.join(moddir, 'presets.txt'), 'latin1'), '* battery\n');
-  assert.ok(record.commands.every((c) => /^'[^']*\/tessivarctl' (status --json( --packages)?|preset (set '[A-Za-z0-9_.]+' (sustained|max|battery)|set default (sustained|max|battery)|clear '[A-Za-z0-9_.]+'))$/.test(c)),
+  assert.ok(record.commands.every((c) => /^'[^']*\/tessivarctl' (status --json( --packages)?|games suggest --json|preset (set '[A-Za-z0-9_.]+' (sustained|max|battery)|set default (sustained|max|battery)|clear '[A-Za-z0-9_.]+'))$/.test(c)),
     record.commands.join(' | '));
   assertClean(record);
   await page.close();
@@ -494,7 +521,7 @@ test('minutes are rounded alike on the page and by tessivarctl sessions', async 
   const shown = (await page.$$eval('#session-list li button', (b) => b.map((x) => x.textContent))).reverse();
   table.forEach(([seconds, text], i) => {
     assert.match(shown[i], new RegExp(`^com\\.game\\.n${i} · sustained · ${text} · `), `page, ${seconds} s`);
-    assert.match(printed[i], new RegExp(`^com\\.game\\.n${i} \\(sustained\\): ${text}, .*, MODERATE after ${text}$`), `tessivarctl, ${seconds} s`);
+    assert.match(printed[i], new RegExp(`^com\\.game\\.n${i} \\(sustained\\): ${text}, .*, MODERATE after ${text}([,;]|$)`), `tessivarctl, ${seconds} s`);
   });
   await page.close();
 });
@@ -661,6 +688,112 @@ test('2,000 installed apps: the search draws only the matches; how long the page
     const drawn = await page.$$eval('#apps li', (rows) => rows.filter((r) => r.getBoundingClientRect().height > 0).length);
     assert.equal(drawn, apps.filter((a) => `app ${a.name.slice(a.name.lastIndexOf('.app') + 4)}\n${a.name}`.includes('app49')).length);
     console.log(`${manager}: 2,000 apps shown in ${shown} ms (${own} ms from the page's start to its list), filtered in ${filtering.toFixed(1)} ms`);
+    await page.close();
+  }
+});
+
+// The games the phone knows: `games suggest --json` once per visit, offered at the top of the
+// list on the first visit and again when a new one appears; nothing added without a tap.
+const suggestedRows = (page) => page.$$eval('#suggest-list input[role=switch]', (b) => b.map((x) => `${x.getAttribute('aria-label')}=${x.checked}`));
+const suggestRuns = (record) => record.commands.filter((c) => c.endsWith(' games suggest --json')).length;
+async function forgetOffers() {
+  const { page } = await openPage();
+  await page.waitForSelector('body[data-suggested]');  // its own offer remembered first
+  await page.evaluate(() => localStorage.clear());
+  await page.close();
+}
+
+test('suggestions: some (one row for two users\' copies), a tap, Add all, once per visit, a new one, none (screenshot)', async () => {
+  const apps = sandbox({
+    list: 'com.listed.game\n',
+    // Racing has a second copy in a work profile or as a dual app; Cards is the work profile's
+    // alone, so the dump (the current user's) does not name it.
+    apps: [{ name: 'com.listed.game', label: 'Listed Game' }, { name: 'com.example.racing', label: 'Example Racing', users: 2 },
+      { name: 'com.example.puzzle', label: 'Puzzle Quest' }, { name: 'org.work.cards', label: 'Cards' }, { name: 'com.android.chrome', label: 'Chrome' }],
+    phoneGames: ['com.listed.game', 'com.example.racing', 'com.example.puzzle'],
+  });
+  await forgetOffers();
+  let { page, record } = await openPage({ apps });
+  await page.waitForSelector('body[data-suggested]');
+  assert.equal(await page.$eval('#suggest', (e) => e.hidden), false);
+  assert.deepEqual(await suggestedRows(page), ['Boost Example Racing (com.example.racing) as a game=false', 'Boost Puzzle Quest (com.example.puzzle) as a game=false']);
+  assert.equal(await page.$eval('#suggest-count', (e) => e.textContent), '2 apps on this phone are games by their own account.');
+  assert.equal(fs.readFileSync(gameList, 'latin1'), 'com.listed.game\n', 'nothing added without a tap');
+  await page.$eval('#games', (e) => e.scrollIntoView());
+  await page.screenshot({ path: path.join(shots, 'suggest-light.png') });
+  // One tap adds one game; the offer stays where it is.
+  const before = await page.$eval('#suggest', (e) => e.getBoundingClientRect().top);
+  await page.click('#suggest-list input[aria-label^="Boost Example Racing"]');
+  await waitForList('com.listed.game\ncom.example.racing\n');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'added com.example.racing');
+  assert.equal(await page.$eval('#suggest', (e) => e.getBoundingClientRect().top), before);
+  assert.equal(await (await switchFor(page, 'com.example.racing')).evaluate((b) => b.checked), true, 'the list shows it listed');
+  await page.click('#suggest-all');
+  await waitForList('com.listed.game\ncom.example.racing\ncom.example.puzzle\n');
+  await page.waitForFunction(() => !document.querySelector('[aria-busy]') && document.getElementById('suggest-all').disabled);
+  assert.deepEqual(await suggestedRows(page), ['Boost Example Racing (com.example.racing) as a game=true', 'Boost Puzzle Quest (com.example.puzzle) as a game=true']);
+  // The page's refreshes never ask again.
+  await page.evaluate(() => document.dispatchEvent(new Event('visibilitychange')));
+  await page.waitForFunction(() => !document.querySelector('[aria-busy]'));
+  assert.equal(suggestRuns(record), 1);
+  assertClean(record);
+  await page.close();
+
+  // The next visit asks once more: nothing new, nothing offered; then a new game appears.
+  fs.writeFileSync(gameList, 'com.listed.game\n');
+  ({ page, record } = await openPage({ apps }));
+  await page.waitForSelector('body[data-suggested]');
+  assert.equal(await page.$eval('#suggest', (e) => e.hidden), true, 'offered already, nothing new');
+  assert.equal(suggestRuns(record), 1);
+  await page.close();
+  fs.writeFileSync(path.join(work, 'game-dump'), gameDump(['com.listed.game', 'com.example.racing', 'com.example.puzzle', 'org.new.game']));
+  ({ page, record } = await openPage({ apps }));
+  await page.waitForSelector('body[data-suggested]');
+  assert.deepEqual(await suggestedRows(page), ['Boost Example Racing (com.example.racing) as a game=false', 'Boost Puzzle Quest (com.example.puzzle) as a game=false',
+    'Boost org.new.game (org.new.game) as a game=false']);
+  await page.click('#suggest-later');
+  assert.equal(await page.$eval('#suggest', (e) => e.hidden), true);
+  assert.equal(fs.readFileSync(gameList, 'latin1'), 'com.listed.game\n');
+  await page.close();
+
+  // None: every game the phone knows is listed; nothing shown, no note.
+  await forgetOffers();
+  fs.writeFileSync(path.join(work, 'game-dump'), gameDump(['com.listed.game']));
+  ({ page, record } = await openPage({ apps }));
+  await page.waitForSelector('body[data-suggested]');
+  assert.equal(await page.$eval('#suggest', (e) => e.hidden), true);
+  assert.equal(await page.$eval('#suggest-note', (e) => e.hidden), true);
+  assertClean(record);
+  await page.close();
+});
+
+test('suggestions: the phone cannot tell (Android 12, a failing, hanging or empty dumpsys), a failing command; the list as today', async () => {
+  const apps = [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.example.racing', label: 'Example Racing' }];
+  const cases = [
+    { name: 'Android 12', env: { TESSIVAR_SDK: '31' }, note: /^The phone cannot tell which apps are games \(Android 12 and older do not say which apps are games \(this is API 31\)\); switch your games on in the list below\.$/ },
+    { name: 'failing dumpsys', dumpsys: 'fail', note: /^The phone cannot tell which apps are games \(dumpsys game failed \(status 1\)\); / },
+    { name: 'hanging dumpsys', dumpsys: 'hang', env: { TESSIVAR_COMMAND_DEADLINE_MS: '300' }, note: /\(dumpsys game did not answer within 1 s; it was stopped\)/ },
+    { name: 'empty dumpsys', dumpsys: 'empty', note: /\(dumpsys game printed nothing\)/ },
+    { name: 'unreadable game list', list: null, note: /^The phone cannot tell which apps are games \(the game list cannot be read: not a regular file\)/ },
+    { name: 'a control program without the command', ctl: '#!/bin/sh\n[ "$1" = games ] && { echo "usage: tessivarctl games list" >&2; exit 2; }\n', note: /^Could not ask the phone which apps are games \(usage: tessivarctl games list\); / },
+  ];
+  for (const c of cases) {
+    sandbox({ list: 'com.listed.game\n', apps, phoneGames: ['com.example.racing'], dumpsys: c.dumpsys || '' });
+    if (c.list === null) { fs.rmSync(gameList); fs.mkdirSync(gameList); }
+    if (c.ctl) {
+      const real = path.join(moddir, 'tessivarctl');
+      fs.renameSync(real, `${real}.real`);
+      fs.writeFileSync(real, `${c.ctl}exec '${real}.real' "$@"\n`, { mode: 0o755 });
+    }
+    await forgetOffers();
+    fs.rmSync(path.join(work, 'dumpsys-runs'), { force: true });
+    const { page, record } = await openPage({ apps, env: { ...env, ...(c.env || {}) } });
+    await page.waitForSelector('body[data-suggested]');
+    assert.match(await page.$eval('#suggest-note', (e) => (e.hidden ? '' : e.textContent)), c.note, c.name);
+    assert.equal(await page.$eval('#suggest', (e) => e.hidden), true, c.name);
+    assert.equal((await page.$$('#apps input[role=switch]')).length, 2, `${c.name}: the list as today`);
+    if (c.name === 'Android 12') assert.equal(fs.existsSync(path.join(work, 'dumpsys-runs')), false, 'no dump on Android 12');
+    assertClean(record);
     await page.close();
   }
 });
