@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "choose.h"
 #include "game_list_line.h"
 #include "knobs.h"
 #include "list_file.h"
@@ -21,7 +22,7 @@ list_file trials = {"trials.txt", "", trials_buffer, sizeof trials_buffer, -1};
 int usage() {
     fprintf(stderr,
             "usage: tessivarctl preset list | set PKG|default sustained|max|battery | clear PKG\n"
-            "       tessivarctl preset try PKG [off]\n");
+            "       tessivarctl preset try PKG [off] | choose PKG|all [off]\n");
     return 2;
 }
 
@@ -98,11 +99,21 @@ int load_trials(std::string_view* text, const char** reason) {
     return read_list_file(&trials, text, reason);
 }
 
+list_file* presets_list() {
+    return &presets;
+}
+
+list_file* trials_list() {
+    return &trials;
+}
+
 int run_presets(int argc, char** argv) {
     if (argc < 1) return usage();
     const char* command = argv[0];
     if (strcmp(command, "try") == 0 && (argc == 2 || (argc == 3 && strcmp(argv[2], "off") == 0)))
         return run_try(argv[1], argc == 2);
+    if (strcmp(command, "choose") == 0 && (argc == 2 || (argc == 3 && strcmp(argv[2], "off") == 0)))
+        return run_choose(argv[1], argc == 2);
     const int set = strcmp(command, "set") == 0 && argc == 3;
     const int clear = strcmp(command, "clear") == 0 && argc == 2;
     if (!set && !clear && !(strcmp(command, "list") == 0 && argc == 1)) return usage();
@@ -135,6 +146,8 @@ int run_presets(int argc, char** argv) {
     if (!load_presets(&list, &reason)) {
         fprintf(stderr, "preset: cannot read %s: %s; nothing changed\n", presets.path, reason);
         status = 1;
+    } else if (!is_default && !choice_by_hand(target)) {
+        status = 1;  // said why; a hand choice first turns "Choose for me" off for the game
     } else if (set_preset_line(list, is_default ? "*" : target, set ? argv[2] : nullptr, &edited) &&
                !write_list_file(presets, edited, "preset")) {
         status = 1;

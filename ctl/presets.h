@@ -16,4 +16,9 @@ int take_trial_session(const char* package, unsigned* preset);
 // For status: trials.txt's text.
 int load_trials(std::string_view* text, const char** reason);
 
+// For "Choose for me" (choose.cpp), which edits them under their locks, presets.txt's first.
+struct list_file;
+list_file* presets_list();
+list_file* trials_list();
+
 #endif

@@ -24,8 +24,6 @@ unsigned preset_for(std::string_view list, std::string_view package, int* own) {
 
 namespace {
 
-using word_check = int (*)(std::string_view);
-
 int preset_word(std::string_view word) {
     return preset_from_name(word) != 0;
 }
@@ -121,6 +119,16 @@ int set_trial_line(std::string_view list, std::string_view package, int left, ga
 
 unsigned trial_preset(int left) {
     return left % 2 == 0 ? PRESET_MAX : PRESET_SUSTAINED;
+}
+
+int parse_word_line(std::string_view line, std::string_view* who, std::string_view* words,
+                    word_check check) {
+    return parse_line(line, who, words, check);
+}
+
+int set_word_line(std::string_view list, std::string_view who, const char* words,
+                  game_list_text* out, word_check check) {
+    return set_line(list, who, words, out, check);
 }
 
 int parse_preset_line(std::string_view line, std::string_view* who, std::string_view* preset) {

@@ -18,6 +18,15 @@ unsigned preset_for(std::string_view list, std::string_view package, int* own = 
 int set_preset_line(std::string_view list, std::string_view who, const char* preset,
                     game_list_text* out);
 
+// A "<who> <words>" line of one of these lists, `check` saying what its words may be; and the
+// list with `who`'s line set to "<who> <words>" (or removed when `words` is null), every other
+// byte kept. Shared with choose.txt.
+using word_check = int (*)(std::string_view);
+int parse_word_line(std::string_view line, std::string_view* who, std::string_view* words,
+                    word_check check);
+int set_word_line(std::string_view list, std::string_view who, const char* words,
+                  game_list_text* out, word_check check);
+
 // The line's two words, when it is a preset line.
 int parse_preset_line(std::string_view line, std::string_view* who, std::string_view* preset);
 

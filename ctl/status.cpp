@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "boot.h"
+#include "choose.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
@@ -287,6 +288,7 @@ void print_plain() {
     } else {
         printf("Games listed: %d\n", count_games());
     }
+    print_choose_plain();
     if (facts.change_count) {
         printf("Last mode changes (newest first):\n");
         for (int i = 0; i < facts.change_count; ++i) {
@@ -459,6 +461,10 @@ void print_json() {
     printf("]");
     json_key("sessions");
     print_sessions_json(STATUS_SESSIONS);
+    json_key("verdicts");  // computed here, so the page and the supervisor follow one rule
+    print_verdicts_json();
+    json_key("choose");
+    print_choose_json();
     json_key("changes");
     print_json_strings(facts.changes, facts.change_count);
     json_key("log");

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "boot.h"
+#include "choose.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "fixed_text.h"
@@ -157,6 +158,15 @@ long long after_seconds(int seconds) {
     return now_ms() + static_cast<long long>(seconds) * second_ms();
 }
 
+// The session in progress ends: its summary is written, then "Choose for me" takes its step for
+// the game (once per session, never between games).
+void end_session() {
+    if (!session_active()) return;
+    session_end(now_ms());
+    char line[400];
+    if (choose_after_session(s.session_game, line, sizeof line)) note(line);
+}
+
 // What the state says now: the retry of a pending restore is armed or disarmed, and a game
 // session (a launch of performance) starts or ends; its thermal checks run on a timer that
 // exists only while it lasts.
@@ -174,7 +184,7 @@ void state_changed(const char* boot) {
         if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
         s.session_ticks = 0;
         s.thermal_at = 0;
-        session_end(now_ms());
+        end_session();
         return;
     }
     // The preset and game the launch applied, from its P line.
@@ -191,6 +201,7 @@ void state_changed(const char* boot) {
     if (!same_session) knob_watch_reset();
     knob_watch_load(state.held, info);
     if (same_session) return;  // backed off or re-armed
+    end_session();             // a game straight after a game: the one before ends first
     if (s.session_ticks) memcpy(s.last_game, s.session_game, sizeof s.last_game);
     s.session_ticks = state.stamp.start_ticks;
     memcpy(s.session_game, game, sizeof s.session_game);
