@@ -312,7 +312,7 @@ void follow_launch_game_mode() {
     std::string_view game;
     char package[256] = "";
     if (parse_profile_state(next_state.view(), run.boot, &state) &&
-        launch_preset(state.held, &preset, &game) && preset == "battery" &&
+        launch_preset(state.held, &preset, &game) && preset == "battery" && !game.empty() &&
         game.size() < sizeof package) {
         memcpy(package, game.data(), game.size());
         package[game.size()] = '\0';
