@@ -158,7 +158,7 @@ void print_clusters(std::string_view rows) {
     constexpr std::string_view key = "\n# clusters ";
     const size_t at = rows.find(key);
     if (at == std::string_view::npos) return;
-    std::string_view line = sub(rows, at + key.size());
+    std::string_view line = sub(rows, at + key.size(), std::string_view::npos);
     line = sub(line, 0, line.find('\n'));
     printf(",\"clusters\":[");
     for (int i = 0; !line.empty(); ++i) {
