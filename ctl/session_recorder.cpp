@@ -45,7 +45,7 @@ struct recording {
     char fps_node[96];    // the frame-rate node read with each sample, "" none
     char taken_back[256];
 };
-recording r;
+recording r = {};
 frame_counts frames_end;
 session_frames frames_of;
 char dump[512 * 1024];
