@@ -421,7 +421,7 @@ const PRESETS = new Set(['sustained', 'max', 'battery']);
 function change(action, name, control, preset) {
   if (!COMMANDS[action] || (action !== 'default' && !validPackage(name))) return;
   if ((action === 'preset' || action === 'default') && !PRESETS.has(preset)) return;
-  if (control.closest('#apps')) holdRows = true;
+  if (control.closest('#games')) holdRows = true;  // the app list, or the suggestions above it
   busy++;
   queued.set(name, (queued.get(name) || 0) + 1);
   control.setAttribute('aria-busy', 'true');

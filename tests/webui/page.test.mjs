@@ -680,6 +680,13 @@ State change detected: 2 -> 1. Screen: 1, Focus: 'com.example.game'
   await page.$eval('#compare-choice', (d) => d.previousElementSibling.scrollIntoView());
   await page.screenshot({ path: path.join(shots, 'compare-light.png') });
   await page.close();
+  // The cluster chart and its legend, dark.
+  const dark = await openPage({ apps, scheme: 'dark' });
+  await dark.page.click('#session-list li:nth-child(2) button');
+  await dark.page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
+  await dark.page.$eval('#session-charts figure:nth-of-type(3)', (d) => d.scrollIntoView());
+  await dark.page.screenshot({ path: path.join(shots, 'session-dark.png') });
+  await dark.page.close();
 });
 
 test('2,000 installed apps: the search draws only the matches; how long the page takes (printed)', async () => {
