@@ -254,9 +254,8 @@ int main(int argc, char** argv) {
         printf("  start and exit of tessivarctl over /bin/true's: %s ms\n",
                spread_text(over).c_str());
     }
-    double ctl_ms = 0;
-    for (const char* preset : {"max", "sustained", "battery"}) {
-        write_file(module + "/presets.txt", std::string("* ") + preset + "\n");
+    // One preset's rounds: the round trip and the floor, each round's order flipped.
+    const auto measure = [&](const char* label, double* trip_median) {
         std::vector<double> trip, floor, over, over_performance, over_balanced;
         for (int i = 0; i < rounds; ++i) {
             double floor_ms[2] = {};
@@ -277,12 +276,60 @@ int main(int argc, char** argv) {
             over_performance.push_back(trip_ms[0] - floor_ms[0]);
             over_balanced.push_back(trip_ms[1] - floor_ms[1]);
         }
-        if (std::string(preset) == "max") ctl_ms = median(trip);
+        *trip_median = median(trip);
         printf("  %-10s round trip %.2f ms | floor (sh -c 'exec /bin/true', twice) %.2f ms\n",
-               (std::string(preset) + ":").c_str(), median(trip), median(floor));
+               label, median(trip), median(floor));
         printf("             over the floor: %s ms (performance %s, balanced %s)\n",
                spread_text(over).c_str(), spread_text(over_performance, 0).c_str(),
                spread_text(over_balanced, 0).c_str());
+        return median(over);
+    };
+    double ctl_ms = 0;
+    for (const char* preset : {"max", "sustained", "battery"}) {
+        write_file(module + "/presets.txt", std::string("* ") + preset + "\n");
+        double trip = 0;
+        measure((std::string(preset) + ":").c_str(), &trip);
+        if (std::string(preset) == "max") ctl_ms = trip;
+    }
+    {
+        // max where the kernel swaps a governor's tunables: performance takes schedutil's
+        // directory away, balanced's switch back brings it with the kernel's defaults, and the
+        // device's own values are written over them. A stand-in program does the kernel's part,
+        // started by tessivarctl after each write; a phone starts no such process. The same
+        // round trip with a stand-in that does nothing tells what its processes cost.
+        const std::string defaults = work + "/kernel-defaults";
+        mkdirs(defaults + "/schedutil");
+        for (int i = 0; i < 6; ++i)
+            write_file(defaults + "/schedutil/tunable" + std::to_string(i), "0\n");
+        write_file(defaults + "/schedutil/up_rate_limit_us", "500\n");
+        write_file(defaults + "/schedutil/down_rate_limit_us", "500\n");
+        setenv("TESSIVAR_KERNEL_HOOK", KERNEL_STANDIN, 1);
+        write_file(module + "/presets.txt", "* max\n");
+        std::vector<double> swapping, idle, kernel_part;
+        for (int i = 0; i < rounds; ++i) {
+            double trip_ms[2] = {};
+            for (int turn = 0; turn < 2; ++turn) {
+                const int swap = (turn + i) % 2;
+                if (swap) {
+                    setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
+                } else {
+                    unsetenv("BENCH_KERNEL_DEFAULTS");
+                }
+                trip_ms[swap] = process_cpu_ms(performance) + process_cpu_ms(balanced);
+            }
+            swapping.push_back(trip_ms[1]);
+            idle.push_back(trip_ms[0]);
+            kernel_part.push_back(trip_ms[1] - trip_ms[0]);
+        }
+        unsetenv("BENCH_KERNEL_DEFAULTS");
+        printf(
+            "  max where a governor switch swaps the tunables (a stand-in started after each "
+            "write): round trip %.2f ms, with a stand-in that does nothing %.2f ms; the kernel's "
+            "part, as the stand-in does it: %s ms (the rest is the stand-in's processes, which a "
+            "phone does not start)\n",
+            median(swapping), median(idle), spread_text(kernel_part).c_str());
+        unsetenv("TESSIVAR_KERNEL_HOOK");
+        make_device(device);
     }
     // The supervisor's work every 5 s of a game: one thermal check, one sample, and the in-game
     // check of a sustained launch, measured in the program itself (test builds only).

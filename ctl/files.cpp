@@ -55,7 +55,9 @@ int read_value_from(int fd, char* out, size_t cap) {
         close(fd);
         return 0;
     }
-    // sysfs files report a size of 4096 whatever they hold: read to the end.
+    // sysfs files report a size of 4096 whatever they hold: read to the end. A read that
+    // returns less than it was asked for has reached it (a sysfs or proc value comes whole from
+    // one show, a regular file up to its end), which spares every value a second read.
     size_t len = 0;
     for (;;) {
         if (len == cap - 1) break;
@@ -67,6 +69,7 @@ int read_value_from(int fd, char* out, size_t cap) {
         }
         if (got == 0) break;
         len += static_cast<size_t>(got);
+        if (len < cap - 1) break;
     }
     char extra;
     const int longer = len == cap - 1 && read(fd, &extra, 1) > 0;

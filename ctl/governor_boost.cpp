@@ -9,10 +9,11 @@
 #include "nodes.h"
 #include "profile_run.h"
 #include "snapshot.h"
+#include "text_view.h"
 
 namespace {
 
-state_text group_text;  // one node's lines while they are recorded
+state_text group_text = {};  // one node's lines while they are recorded
 char value_buffer[VALUE_SIZE];
 
 // Whether a device file shows a table (more than one line): walt's load_map, a freq_hist. The
@@ -151,9 +152,8 @@ void record_governors(int* boost, fixed_text<1024>* not_recorded, fixed_text<102
                 tables->append(tables->len ? ", " : "");
                 tables->append(node.name);
                 tables->append_char(' ');
-                tables->append(rest.substr(0, comma));
-                rest =
-                    comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
+                tables->append(sub(rest, 0, comma));
+                rest = comma == std::string_view::npos ? std::string_view() : sub(rest, comma + 2);
             }
         } else {
             not_recorded->append(not_recorded->len ? ", " : "");

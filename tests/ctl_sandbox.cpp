@@ -34,7 +34,8 @@ const char kBus[] = "/sys/class/devfreq/soc:qcom,cpubw";
 //   hz            holds HZ: interactive's timer_rate is kept in whole jiffies, rounded up, and
 //                 shown back in microseconds (12000 for a written 10000 at HZ=250)
 // Frequency floors as cpufreq (freq_qos) and devfreq (dev_pm_qos) keep them: devfreq keeps a
-// min_freq request in kHz, rounded down; under a thermal cap ("kernel-hook cap <node dir> <freq>",
+// min_freq request in kHz, rounded down, and shows at least its lowest frequency; under a thermal
+// cap ("kernel-hook cap <node dir> <freq>",
 // "... none" to lift it) the node's maximum shows the cap, its floor shows the user's request
 // cut down to it, and the request is in force again once the cap lifts.
 const char kKernelHook[] = R"HOOK(#!/bin/sh
@@ -79,6 +80,13 @@ case $1 in
   */devfreq/min_freq|*/devfreq/*/min_freq) v=$(( $2 / 1000 * 1000 )) ;;
   */scaling_min_freq) v=$2 ;;
   *) v= ;;
+esac
+case $1 in */min_freq)
+  lowest=
+  for f in $(cat "${1%/*}/available_frequencies" 2>/dev/null); do
+    [ -z "$lowest" ] || [ "$f" -lt "$lowest" ] && lowest=$f
+  done
+  [ -n "$lowest" ] && [ "$v" -lt "$lowest" ] && v=$lowest ;;
 esac
 if [ -n "$v" ]; then
   keep="$PROFILE_ROOT/kernel${1%/*}"

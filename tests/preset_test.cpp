@@ -417,23 +417,62 @@ TEST_F(PresetTest, AFloorTheKernelCutsDownToACapIsStillOursAndIsPutBack) {
     }
 }
 
-// interactive keeps timer_rate in whole jiffies: at HZ=250 a written 10000 reads back 12000.
-// That is the write taking, and 12000 is ours: balanced puts the vendor's 20000 back.
-TEST_F(PresetTest, ATimerTheKernelKeepsInJiffiesIsOursAsItShowsIt) {
-    const Kernel kernel = kernel_3_18();
+// A value the kernel keeps its own way is a write that took, and ours as the kernel shows it:
+// interactive keeps timer_rate in whole jiffies (at HZ=250 a written 10000 reads back 12000),
+// devfreq keeps a GPU floor in whole kHz (Amlogic's Mali steps are no whole kHz). balanced puts
+// the vendor's values back, also when the run was killed before it recorded the kernel's value.
+TEST_F(PresetTest, AValueTheKernelRoundsIsOursAsItShowsIt) {
+    Kernel amlogic = kernel_rk3566();
+    for (auto it = amlogic.files.begin(); it != amlogic.files.end();)
+        it = it->first.find("fde60000.gpu") != std::string::npos ? amlogic.files.erase(it)
+                                                                 : std::next(it);
+    for (auto& [path, text] :
+         devfreq_node("ffe40000.gpu", "ffe40000.gpu", "mali",
+                      std::string("amlogic,meson-g12a-mali\0arm,mali-bifrost\0", 41),
+                      "simple_ondemand", "userspace powersave performance simple_ondemand",
+                      "124999998 249999996 285714281 399999994 499999992 666666656 799999987",
+                      "124999998", "799999987"))
+        amlogic.files[path] = text;
+    amlogic.sustained =
+        "top-app uclamp.min, rate_limit_us (policy0), GPU floor (ffe40000.gpu); not on this "
+        "kernel: up_rate_limit_us, interactive timer_rate";
     const std::string timer = kCpu + "/cpufreq/interactive/timer_rate";
-    use(kernel);
-    write_file(dev("/hz"), "250\n");
-    write_file(mod("presets.txt"), "* sustained\n");
-    const std::string before = tree();
-    EXPECT_EQ(ctl({"profile", "performance"}).out, prefix("sustained") + kernel.sustained + "\n");
-    EXPECT_EQ(read_file(dev(timer)), "12000\n");
-    EXPECT_NE(read_file(mod("current_profile")).find("\nK " + timer + " 12000\t20000\n"),
-              std::string::npos)
-        << read_file(mod("current_profile"));
-    EXPECT_EQ(ctl({"profile", "balanced"}).out,
-              "balanced: restored 3 setting(s) of the device's own, 0 refused\n");
-    EXPECT_EQ(tree(), before);
+    const std::string floor = "/sys/class/devfreq/ffe40000.gpu/min_freq";
+    const struct {
+        Kernel kernel;
+        std::string file;
+        const char* shown;
+        const char* own;
+    } cases[] = {
+        {kernel_3_18(), timer, "12000", "20000"},
+        {amlogic, floor, "399999000", "124999998"},
+    };
+    for (const auto& c : cases) {
+        for (const bool killed : {false, true}) {
+            SCOPED_TRACE(std::string(c.kernel.name) + (killed ? ", killed after the write" : ""));
+            use(c.kernel);
+            write_file(dev("/hz"), "250\n");
+            write_file(mod("presets.txt"), "* sustained\n");
+            const std::string before = tree();
+            // Killed right after its last write, the run's record keeps the value written.
+            write_file(dev("/writes"), "0\n");
+            if (killed) write_file(dev("/kill-at"), "3\n");
+            const auto run = ctl({"profile", "performance"});
+            unlink(dev("/kill-at").c_str());
+            EXPECT_EQ(run.status, killed ? 128 + SIGKILL : 0);
+            EXPECT_EQ(read_file(dev(c.file)), std::string(c.shown) + "\n");
+            if (!killed) {
+                EXPECT_EQ(run.out, prefix("sustained") + c.kernel.sustained + "\n");
+                EXPECT_NE(read_file(mod("current_profile"))
+                              .find("\nK " + c.file + " " + c.shown + "\t" + c.own + "\n"),
+                          std::string::npos)
+                    << read_file(mod("current_profile"));
+            }
+            EXPECT_EQ(ctl({"profile", "balanced"}).out,
+                      "balanced: restored 3 setting(s) of the device's own, 0 refused\n");
+            EXPECT_EQ(tree(), before);
+        }
+    }
 }
 
 // The restore puts a devfreq GPU's floor and governor back whatever the GPU is called, and

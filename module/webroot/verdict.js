@@ -67,6 +67,7 @@ export function verdictPanel(page) {
     const all = $('choose-all');
     if (!page.queued('all')) all.checked = Boolean(status?.choose?.all);
     all.disabled = !status;
+    $('choose-all-row').hidden = !status;
     if (!shown) return;
     $('verdict-sentence').textContent = visible(verdictSentence(v, page.labelOf(game)));
     $('verdict-numbers').replaceChildren(...verdictDetails(v).map((line) => el('li', visible(line))));
