@@ -237,6 +237,21 @@ int choice_by_hand(std::string_view package) {
     return ok;
 }
 
+void choose_trial_started(const char* package) {
+    if (!lock_list(&choose_list, "preset")) return;
+    std::string_view text;
+    const char* reason = "";
+    choose_entry entry;
+    if (read_list_file(&choose_list, &text, &reason)) {
+        choose_entry_of(text, package, &entry);
+        if (entry.kind == CHOOSE_HANDED && entry.since >= 0 && entry.since < CHOOSE_RECHECK) {
+            entry.since = CHOOSE_RECHECK;
+            write_choose(text, package, &entry);
+        }
+    }
+    unlock_list(&choose_list);
+}
+
 int choose_after_session(const char* game, char* message, size_t cap) {
     std::string_view text;
     const char* reason = "";

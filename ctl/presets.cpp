@@ -90,6 +90,7 @@ int run_try(const char* package, int on) {
     }
     fflush(stdout);
     unlock_list(&trials);
+    if (on && status == 0) choose_trial_started(package);  // after the lock: choose.txt's first
     return status;
 }
 

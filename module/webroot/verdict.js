@@ -62,14 +62,18 @@ export function verdictPanel(page) {
   function render(game) {
     const status = page.status();
     const v = (status?.verdicts || []).find((x) => x.game === game);
-    const shown = Boolean(v && v.kind !== 'nothing' && validPackage(game));
+    // Shown for any game with sessions: Choose for me starts a Try both run where there is
+    // nothing to weigh yet.
+    const shown = Boolean(v && validPackage(game));
     $('verdict').hidden = !shown;
     const all = $('choose-all');
     if (!page.queued('all')) all.checked = Boolean(status?.choose?.all);
     all.disabled = !status;
     $('choose-all-row').hidden = !status;
     if (!shown) return;
-    $('verdict-sentence').textContent = visible(verdictSentence(v, page.labelOf(game)));
+    const sentence = verdictSentence(v, page.labelOf(game));
+    $('verdict-sentence').textContent = visible(sentence);
+    $('verdict-sentence').hidden = !sentence;
     $('verdict-numbers').replaceChildren(...verdictDetails(v).map((line) => el('li', visible(line))));
     const clear = v.kind === 'frames' || v.kind === 'energy';
     const own = new Map(status.presets?.games || []).get(game);
