@@ -19,7 +19,7 @@ namespace {
 
 char choose_buffer[64 * 1024];
 list_file choose_list = {"choose.txt", "", choose_buffer, sizeof choose_buffer, -1};
-game_list_text edited;
+game_list_text edited = {};
 session_line lines[MAX_SESSIONS];
 verdict weighed;
 

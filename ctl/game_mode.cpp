@@ -132,7 +132,7 @@ void set_battery(const char* who, const char* package) {
     }
     // A copy: the next command's answer takes the buffer the mode was read from.
     char mode_text[32] = "";
-    if (modes.current.size() < sizeof mode_text)
+    if (!modes.current.empty() && modes.current.size() < sizeof mode_text)  // empty: maybe null
         memcpy(mode_text, modes.current.data(), modes.current.size());
     const std::string_view current(mode_text);
     const int width = static_cast<int>(current.size());

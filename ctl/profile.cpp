@@ -26,13 +26,13 @@
 #include "snapshot.h"
 #include "text_view.h"
 
-profile_run run;
-state_text next_state;
+profile_run run = {};
+state_text next_state = {};
 
 namespace {
 
 char held_text[STATE_SIZE];
-preset_plan plan;
+preset_plan plan = {};
 
 int trial_left_now = -1;  // sessions left of a game trying both, -1 when it is not
 
@@ -312,7 +312,7 @@ void follow_launch_game_mode() {
     std::string_view game;
     char package[256] = "";
     if (parse_profile_state(next_state.view(), run.boot, &state) &&
-        launch_preset(state.held, &preset, &game) && preset == "battery" &&
+        launch_preset(state.held, &preset, &game) && preset == "battery" && !game.empty() &&
         game.size() < sizeof package) {
         memcpy(package, game.data(), game.size());
         package[game.size()] = '\0';

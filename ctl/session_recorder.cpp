@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "cluster_cpus.h"
 #include "ctl_config.h"
 #include "files.h"
 #include "frame_rate.h"
@@ -44,7 +45,7 @@ struct recording {
     char fps_node[96];    // the frame-rate node read with each sample, "" none
     char taken_back[256];
 };
-recording r;
+recording r = {};
 frame_counts frames_end;
 session_frames frames_of;
 char dump[512 * 1024];
@@ -220,6 +221,13 @@ void session_begin(const char* game, const char* preset, long long now_ms) {
             snprintf(header, sizeof header, "# fps_node %s\n", r.fps_node[0] ? r.fps_node : "-");
         if (r.fd >= 0 && m > 0 && r.fps_node[0])
             write_all(r.fd, std::string_view(header, static_cast<size_t>(m)));
+        // Which CPUs each cluster drives, for the charts' legend.
+        const governor_node* clusters[MAX_CLUSTERS];
+        for (int c = 0; c < r.clusters; ++c)
+            clusters[c] = &r.nodes.nodes[r.cluster_node[c]];
+        char line[MAX_CLUSTERS * 168];
+        const int len = cluster_cpus_line(clusters, r.clusters, line, sizeof line);
+        if (r.fd >= 0 && len > 0) write_all(r.fd, std::string_view(line, static_cast<size_t>(len)));
     }
     if (!read_frames(&r.frames_start)) r.frames_start = frame_counts{};
     session_sample(now_ms, -1, 0);

@@ -129,6 +129,15 @@ void print_summary_json(const session_line& l) {
     printf("}");
 }
 
+// A duration as the page shows it too: seconds under a minute, else minutes rounded to the
+// nearest (90 s is "2 min").
+void print_duration(long long s) {
+    if (s < 60)
+        printf("%lld s", s);
+    else
+        printf("%lld min", (s + 30) / 60);
+}
+
 int collect(session_line* lines, int cap) {
     std::string_view index = read_session_index();
     int count = 0;
@@ -144,6 +153,23 @@ int collect(session_line* lines, int cap) {
 
 session_line all[MAX_SESSIONS];
 
+// The clusters' CPUs from the session's "# clusters 0-3 4-7" line, where it has one.
+void print_clusters(std::string_view rows) {
+    constexpr std::string_view key = "\n# clusters ";
+    const size_t at = rows.find(key);
+    if (at == std::string_view::npos) return;
+    std::string_view line = sub(rows, at + key.size(), std::string_view::npos);
+    line = sub(line, 0, line.find('\n'));
+    printf(",\"clusters\":[");
+    for (int i = 0; !line.empty(); ++i) {
+        const size_t space = line.find(' ');
+        printf("%s", i ? "," : "");
+        write_json_string(stdout, sub(line, 0, space));
+        line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
+    }
+    printf("]");
+}
+
 // One session's rows as JSON arrays, for its charts.
 int show(long long start) {
     const int count = collect(all, MAX_SESSIONS);
@@ -157,8 +183,9 @@ int show(long long start) {
         const ssize_t n = read_small_file(path, rows_text, sizeof rows_text);
         printf("{\"summary\":");
         print_summary_json(all[i]);
-        printf(",\"rows\":[");
         std::string_view rest(rows_text, n > 0 ? static_cast<size_t>(n) : 0);
+        print_clusters(rest);
+        printf(",\"rows\":[");
         sample s;
         for (int out = 0; !rest.empty();) {
             const size_t nl = rest.find('\n');
@@ -221,7 +248,8 @@ int run_sessions(int argc, char** argv) {
     for (int i = count - 1; i >= 0; --i) {
         const session_line& l = all[i];
         const session_summary& s = l.summary;
-        printf("%s (%s): %lld min", l.game, l.preset, s.duration_s / 60);
+        printf("%s (%s): ", l.game, l.preset);
+        print_duration(s.duration_s);
         if (l.frames_known) {
             printf(", %.1f fps (5th percentile %.1f), %lld dropped", l.fps_x100 / 100.0,
                    l.low_fps_x100 / 100.0, l.dropped);
@@ -235,7 +263,10 @@ int run_sessions(int argc, char** argv) {
         if (s.mean_mw >= 0)
             printf(", %.1f mWh (%lld mW on average)", s.energy_mwh_x10 / 10.0, s.mean_mw);
         if (s.peak_temp_dc > -10000) printf(", battery up to %.1f C", s.peak_temp_dc / 10.0);
-        if (s.first_moderate_s >= 0) printf(", MODERATE after %lld min", s.first_moderate_s / 60);
+        if (s.first_moderate_s >= 0) {
+            printf(", MODERATE after ");
+            print_duration(s.first_moderate_s);
+        }
         std::string_view taken = l.taken_back;
         char knob[128];
         int times = 0;

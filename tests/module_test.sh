@@ -198,6 +198,7 @@ old_sessions() {
   printf '%s\n' "start=1765000000 game=com.my.own.game preset=max duration_s=600 energy_mwh_x10=3000 discharging_s=600 mean_mw=1800 peak_temp_dc=412 mean_temp_dc=380 levels_s=500,100,0,0,0,0,0 first_moderate_s=-1 top_permille=400 samples=120 throttled_samples=0 frames_known=1 frames=36000 dropped=12 fps_x100=6000 low_fps_x100=5000" \
     "start=1765003600 game=com.my.own.game preset=sustained duration_s=a-while" > "$dir/sessions/index"
   echo "com.my.own.game 4" > "$dir/trials.txt"
+  echo "com.my.own.game max 6 2" > "$dir/choose.txt"
   ln -sf /etc/passwd "$dir/sessions/1765007200-com.evil.tsv"
 }
 
@@ -217,6 +218,7 @@ test_customize() {
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
     expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
     expect_eq "$1: trials kept" "$(cat "$MODPATH/trials.txt")" "com.my.own.game 4"
+    expect_eq "$1: choices kept" "$(cat "$MODPATH/choose.txt")" "com.my.own.game max 6 2"
     expect_eq "$1: sessions kept" "$(ls "$MODPATH/sessions" | tr '\n' ' ')" "1765000000-com.my.own.game.tsv index "
     # The new version reads the old session (its figures as recorded, the new ones unknown) and
     # sets the unreadable line aside.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cluster_cpus.h"
 #include "frame_rate.h"
 #include "timestats.h"
 #include "timestats_dump.h"
@@ -416,6 +417,36 @@ TEST(SessionRecord, ASummaryComputedByHand) {
     EXPECT_FALSE(parse_session_line("start=1 game=a.b\n", &back));  // no preset
     EXPECT_FALSE(parse_session_line("start=1 game=a.b game=c.d\n", &back));
     EXPECT_FALSE(parse_session_line("start=x game=a.b preset=max\n", &back));
+}
+
+// A cluster's CPUs as ranges, and whose cpuN/cpufreq is whose, in both kernels' layouts.
+TEST(ClusterCpus, RangesAndOwners) {
+    const struct {
+        std::vector<int> cpus;
+        const char* text;
+    } ranges[] = {
+        {{0, 1, 2, 3}, "0-3"}, {{7}, "7"}, {{0, 2, 3}, "0,2-3"}, {{}, "?"}, {{4, 6}, "4,6"}};
+    for (const auto& r : ranges) {
+        char out[64];
+        ASSERT_TRUE(
+            format_cpu_ranges(r.cpus.data(), static_cast<int>(r.cpus.size()), out, sizeof out));
+        EXPECT_STREQ(out, r.text);
+    }
+    char small[4];
+    const int many[] = {0, 2, 4, 6};
+    EXPECT_FALSE(format_cpu_ranges(many, 4, small, sizeof small));
+    const struct {
+        const char* target;
+        const char* owner;
+    } owners[] = {{"../cpufreq/policy4", "policy4"},
+                  {"../cpu4/cpufreq", "cpu4"},
+                  {"/sys/devices/system/cpu/cpufreq/policy0/", "policy0"},
+                  {nullptr, "cpu2"}};
+    for (const auto& o : owners) {
+        char out[64];
+        cpufreq_owner(o.target, "cpu2", out, sizeof out);
+        EXPECT_STREQ(out, o.owner) << (o.target ? o.target : "a real directory");
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 import { exec } from './kernelsu/index.js';
 import { chart, comparison, comparisonTable, sessionCharts, sessionSummary } from './sessions.js';
 import { suggestions } from './suggestions.js';
+import { verdictPanel } from './verdict.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
 const PACKAGE = /^[A-Za-z][A-Za-z0-9_]*(\.[A-Za-z][A-Za-z0-9_]*)+$/;
@@ -196,7 +197,12 @@ function makeRow(app) {
   }
   select.addEventListener('change', () => change(select.value ? 'preset' : 'unpreset', app.name, select, select.value));
   row.select = select;
-  li.append(select);
+  row.chosen = el('span', '', 'help');  // "chosen from 6 sessions" or "set by you"
+  // While the game list cannot be read, the switch says so instead of passing for "off".
+  const state = el('span', 'unknown', 'state');
+  state.hidden = true;
+  row.state = state;
+  li.append(select, row.chosen, state);
   return row;
 }
 
@@ -210,10 +216,19 @@ function notInstalledRow(name) {
   names.append(note);
   const remove = el('button', 'Remove');
   remove.type = 'button';
-  remove.setAttribute('aria-label', `Remove ${name} from the game list`);
-  remove.addEventListener('click', () => change('remove', name, remove));
+  remove.addEventListener('click', () => change(remove.dataset.listed ? 'remove' : 'add', name, remove));
   li.append(names, remove);
   return { li, names, app: { name, label: name }, box: null, remove, note };
+}
+
+// Such a row once removed stays where it was while the rows are held, and can list it again.
+function updateNotInstalled(row, listed) {
+  const name = row.app.name;
+  row.remove.dataset.listed = listed ? '1' : '';
+  row.remove.textContent = listed ? 'Remove' : 'List again';
+  row.remove.setAttribute('aria-label', listed ? `Remove ${name} from the game list` : `List ${name} again`);
+  row.note.textContent = listed ? 'listed, but not installed' : 'removed; not installed';
+  row.remove.disabled = !status;
 }
 
 const labelOf = (name) => (apps || []).find((a) => a.name === name)?.label || name;
@@ -251,7 +266,7 @@ function renderSessions() {
     select.dataset.keys = games.join(',');
   }
   select.value = chosen;
-  select.disabled = games.length === 0;
+  $('compare-choice').hidden = games.length === 0;
   const result = comparison(sessions, chosen);
   $('compare-note').textContent = games.length ? visible(result.sentence) : 'Nothing to compare yet.';
   $('compare-table').replaceChildren(...(result.rows.length ? [comparisonTable(result)] : []));
@@ -261,6 +276,7 @@ function renderSessions() {
   $('try-both').textContent = left ? `Stop trying both (${left} session${left === 1 ? '' : 's'} left)` : 'Try both: sustained and max by turns for the next 6 sessions';
   $('try-both').dataset.game = chosen;
   $('try-both').dataset.on = left ? '1' : '';
+  verdicts.render(chosen);
 }
 
 async function showSession(s) {
@@ -285,12 +301,18 @@ function renderApps() {
   const installedNames = new Set((apps || []).map((a) => a.name));
   const byLabel = (a, b) => a.label.localeCompare(b.label) || a.name.localeCompare(b.name);
   const sorted = [...(apps || [])].sort(byLabel);
-  const order = [
+  let order = [
     ...sorted.filter((a) => listed.has(a.name)).map((a) => ({ key: a.name, app: a })),
     ...(apps ? [...listed].filter((n) => validPackage(n) && !installedNames.has(n)).sort()
       .map((n) => ({ key: `missing:${n}`, name: n })) : []),
     ...sorted.filter((a) => !listed.has(a.name)).map((a) => ({ key: a.name, app: a })),
   ];
+  // Rows held after a tap stay in their places; only rows new to the list go at its end.
+  if (holdRows && $('apps').dataset.keys) {
+    const shown = $('apps').dataset.keys.split('\n').filter((k) => rows.has(k));
+    const kept = new Set(shown);
+    order = [...shown.map((key) => ({ key })), ...order.filter((o) => !kept.has(o.key))];
+  }
   const keys = order.map((o) => o.key).join('\n');
   if (keys !== $('apps').dataset.keys) {
     const focusedName = document.activeElement?.closest?.('#apps li')?.dataset.name;
@@ -314,17 +336,35 @@ function renderApps() {
     if (row.box) {
       // A tap still queued shows what it asked for until the list has it.
       if (!queued.has(row.app.name)) row.box.checked = listed.has(row.app.name);
+      // Not known: neither on nor off, for the eye and for a screen reader (a switch has no
+      // third state, a checkbox has).
+      row.box.indeterminate = !status;
+      row.box.setAttribute('role', status ? 'switch' : 'checkbox');
+      row.state.hidden = Boolean(status);
       row.box.disabled = !status;
       row.box.title = status ? '' : 'The game list cannot be read or changed now';
       row.select.hidden = !listed.has(row.app.name);
       row.select.disabled = !status;
       if (!queued.has(row.app.name)) row.select.value = gamePresets.get(row.app.name) || '';
+      const chose = (status?.choose?.games || []).find((g) => g.game === row.app.name && g.state === 'chosen');
+      row.chosen.textContent = !listed.has(row.app.name) ? ''
+        : chose ? `chosen from ${chose.from} sessions` : gamePresets.has(row.app.name) ? 'set by you' : '';
       row.li.dataset.search = `${row.app.label}\n${row.app.name}`.toLowerCase();
     } else {
+      if (row.remove) updateNotInstalled(row, listed.has(row.app.name));
       row.li.dataset.search = row.app.name.toLowerCase();
     }
   }
   filter();
+}
+
+// After a tap on the list its rows stay where they are, whatever the answer re-sorts, until
+// the user scrolls, searches or leaves the page: nothing moves under a finger about to tap.
+let holdRows = false;
+function releaseRows() {
+  if (!holdRows) return;
+  holdRows = false;
+  if (status) renderApps();
 }
 
 export function filter() {
@@ -343,14 +383,16 @@ async function refresh() {
   } catch (error) {
     showError(`Could not read Tessivar's status: ${error.message}`);
     if (!status) {
-      // Never "…" as if it were still loading: unknown, and the apps still listed, their
-      // switches off until the control program answers.
-      for (const id of ['daemon', 'profile', 'boosted', 'switch']) $(id).textContent = 'unknown';
+      // Never "…" as if it were still loading, never "off" as if it were known: unknown, and
+      // the apps still listed, their switches unknown until the control program answers.
+      for (const id of ['daemon', 'profile', 'preset', 'thermal', 'boosted', 'switch']) $(id).textContent = 'unknown';
+      $('default-preset').disabled = true;
       renderApps();
     }
     return false;
   }
   status = next;
+  $('default-preset').disabled = false;
   $('apps').removeAttribute('aria-describedby');
   if (packages) {
     if (next.packagesError) {
@@ -380,11 +422,17 @@ const COMMANDS = {
   default: (name, preset) => `preset set default ${preset}`,
   try: (name) => `preset try ${quote(name)}`,
   untry: (name) => `preset try ${quote(name)} off`,
+  choose: (name) => `preset choose ${quote(name)}`,
+  unchoose: (name) => `preset choose ${quote(name)} off`,
+  chooseAll: () => 'preset choose all',
+  unchooseAll: () => 'preset choose all off',
 };
 const PRESETS = new Set(['sustained', 'max', 'battery']);
 function change(action, name, control, preset) {
-  if (!COMMANDS[action] || (action !== 'default' && !validPackage(name))) return;
+  const anyGame = action === 'default' || action === 'chooseAll' || action === 'unchooseAll';
+  if (!COMMANDS[action] || (!anyGame && !validPackage(name))) return;
   if ((action === 'preset' || action === 'default') && !PRESETS.has(preset)) return;
+  if (control.closest('#games')) holdRows = true;  // the app list, or the suggestions above it
   busy++;
   queued.set(name, (queued.get(name) || 0) + 1);
   control.setAttribute('aria-busy', 'true');
@@ -404,6 +452,10 @@ function change(action, name, control, preset) {
   });
 }
 
+const verdicts = verdictPanel({
+  $, el, visible, validPackage, change, labelOf, status: () => status, queued: (name) => queued.has(name),
+});
+
 const suggested = suggestions({
   $, el, deviceText, visible, validPackage, ctl, change, labelOf,
   status: () => status, queued: (name) => queued.has(name),
@@ -421,11 +473,26 @@ async function start() {
   if (!bridgeHas('exec')) {
     $('no-bridge').hidden = false;
     $('status').hidden = true;
+    $('sessions').hidden = true;
     $('games').hidden = true;
     return;
   }
   CTL = quote(`${moduleDir()}/tessivarctl`);
-  $('search').addEventListener('input', filter);
+  $('search').addEventListener('input', () => {
+    releaseRows();
+    filter();
+  });
+  // The user scrolls (a finger, a wheel or a key) or leaves: the list may take its order again.
+  // A scroll that focus causes (Tab to the next row) is no reason: it holds still.
+  let moved = -Infinity;
+  const moves = () => { moved = performance.now(); };
+  for (const type of ['touchstart', 'touchmove', 'wheel']) window.addEventListener(type, moves, { passive: true });
+  window.addEventListener('keydown', (event) => {
+    if (['PageUp', 'PageDown', 'ArrowUp', 'ArrowDown', 'Home', 'End'].includes(event.key)) moves();
+  });
+  window.addEventListener('scroll', () => {
+    if (performance.now() - moved < 1000) releaseRows();
+  }, { passive: true });
   $('fix').addEventListener('click', fix);
   $('default-preset').addEventListener('change', (event) => change('default', 'default', event.target, event.target.value));
   $('compare-game').addEventListener('change', () => renderSessions());
@@ -452,6 +519,7 @@ async function start() {
     if (document.visibilityState === 'visible' && !busy) refresh();
   }, 5000);
   document.addEventListener('visibilitychange', () => {
+    if (document.visibilityState === 'hidden') releaseRows();
     if (document.visibilityState === 'visible' && !busy) refresh();
   });
 }

@@ -245,6 +245,56 @@ test('taps while a change is in flight are queued, in order, and the switches ma
   await page.close();
 });
 
+// Where each row is drawn on screen, by package name.
+const rowBoxes = (page) => page.$$eval('#apps li', (rows) => rows.map((r) => {
+  const b = r.getBoundingClientRect();
+  return `${r.dataset.name} ${Math.round(b.top)} ${Math.round(b.height)}`;
+}));
+async function centreOf(handle) {
+  const b = await handle.boundingBox();
+  return [b.x + b.width / 2, b.y + b.height / 2];
+}
+
+test('a tap moves nothing under the finger: the next tap lands on the row it was aimed at; the list re-sorts once the user scrolls', async () => {
+  const apps = sandbox({
+    list: 'com.gamma.game\ncom.gone.game\n',
+    apps: [{ name: 'com.alpha.app', label: 'Alpha' }, { name: 'com.beta.app', label: 'Beta' },
+      { name: 'com.gamma.game', label: 'Gamma' }, { name: 'org.delta.app', label: 'Delta' }],
+  });
+  const { page, record } = await openPage({ apps });
+  await page.$eval('#search', (s) => s.scrollIntoView());  // the list in view, as a finger finds it
+  const drawn = await rowBoxes(page);
+  const gamma = await centreOf(await switchFor(page, 'com.gamma.game'));
+  const gone = await centreOf(await page.$('#apps li[data-name="com.gone.game"] button'));
+  await page.mouse.click(...await centreOf(await switchFor(page, 'com.alpha.app')));
+  await waitForList('com.gamma.game\ncom.gone.game\ncom.alpha.app\n');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'added com.alpha.app');
+  assert.deepEqual(await rowBoxes(page), drawn, 'a row moved after the first tap');
+  // Aimed where Gamma was: Gamma comes off, nothing else.
+  await page.mouse.click(...gamma);
+  await waitForList('com.gone.game\ncom.alpha.app\n');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'removed com.gamma.game');
+  // A listed game that is not installed keeps its row once removed, until the user scrolls.
+  await page.mouse.click(...gone);
+  await waitForList('com.alpha.app\n');
+  await page.waitForFunction(() => document.getElementById('message').textContent === 'removed com.gone.game', { timeout: 3000 })
+    .catch(async (e) => { throw new Error(`${e.message}: ${await page.$eval('#message', (m) => m.textContent)} / ${fs.readFileSync(gameList, 'latin1')}`); });
+  assert.deepEqual(await rowBoxes(page), drawn, 'a row moved after the later taps');
+  // A change that fails says so, and moves nothing either.
+  const broken = path.join(moddir, 'tessivarctl');
+  fs.renameSync(broken, `${broken}.away`);
+  await page.mouse.click(...gamma);
+  await page.waitForFunction(() => /Could not change the game list/.test(document.body.textContent));
+  assert.deepEqual(await rowBoxes(page), drawn, 'a row moved after a failed change');
+  fs.renameSync(`${broken}.away`, broken);
+  // Once the user scrolls, the list is in order again: listed games first.
+  await page.mouse.wheel({ deltaY: -40 });
+  await page.waitForFunction(() => [...document.querySelectorAll('#apps li')].map((l) => l.dataset.name).join(' ')
+    === 'com.alpha.app com.beta.app org.delta.app com.gamma.game');
+  assert.deepEqual(record.errors, []);
+  await page.close();
+});
+
 test('presets: a listed game\'s own, the default, and what is in force with its back-off', async () => {
   const apps = sandbox({
     list: 'com.listed.game\n',
@@ -281,22 +331,29 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
 });
 
 // Sessions on record, as the supervisor writes them: a summary line each in sessions/index and
-// its rows in sessions/<start>-<game>.tsv.
+// its rows in sessions/<start>-<game>.tsv. Optional: the exact duration in seconds, a span of
+// seconds on the charger, a span with the second cluster offline, the clusters' CPUs, and
+// (format2) the frame rate each sample read from `fpsNode`, none in the span `noFps`.
 function recordSessions(list) {
   const dir = path.join(moddir, 'sessions');
   fs.mkdirSync(dir, { recursive: true });
   let index = '';
+  const inside = (t, span) => Boolean(span) && t >= span[0] && t < span[1];
   for (const s of list) {
     const rows = [];
-    for (let t = 0; t <= s.minutes * 60; t += 5) {
-      const hot = t >= s.minutes * 40 ? 2 : 1;
-      rows.push([t * 1000, 0, 2400 + (t % 60) * 10, 360 + Math.round(t / 12), 80, hot, 0, 500, 585000, 2,
-        t ? 300 : -1, 1800000, 1800000, t ? 600 : -1, 2400000, 2400000].join('\t'));
+    const duration = s.durationS ?? s.minutes * 60;
+    for (let t = 0; t <= duration; t += 5) {
+      const hot = t >= duration * 2 / 3 ? 2 : 1;
+      rows.push([t * 1000, inside(t, s.charger) ? 1 : 0, 2400 + (t % 60) * 10, 360 + Math.round(t / 12), 80, hot, 0, 500, 585000, 2,
+        t ? 300 : -1, 1800000, 1800000, t && !inside(t, s.offline) ? 600 : -1, 2400000, 2400000,
+        ...(s.format2 ? [s.fpsNode && !inside(t, s.noFps) ? 600 - Math.round((t * t) / 12000) - (t % 20) : -1] : [])].join('\t'));
     }
-    fs.writeFileSync(path.join(dir, `${s.start}-${s.game}.tsv`), `# session ${s.start} ${s.game} ${s.preset}\n${rows.join('\n')}\n`);
-    const frames = s.fps ? `frames_known=1 frames=${Math.round(s.fps * s.minutes * 60)} dropped=3 fps_x100=${Math.round(s.fps * 100)} low_fps_x100=${Math.round(s.fps * 80)}`
+    const clusters = s.clusters ? `# clusters ${s.clusters}\n` : '';
+    fs.writeFileSync(path.join(dir, `${s.start}-${s.game}.tsv`), `# session ${s.start} ${s.game} ${s.preset}\n${clusters}${rows.join('\n')}\n`);
+    const frames = s.fps ? `frames_known=1 frames=${Math.round(s.fps * duration)} dropped=3 fps_x100=${Math.round(s.fps * 100)} low_fps_x100=${Math.round(s.fps * 80)}`
       : 'frames_known=0 frames=0 dropped=0 fps_x100=0 low_fps_x100=0';
-    index += `start=${s.start} game=${s.game} preset=${s.preset} duration_s=${s.minutes * 60} energy_mwh_x10=${s.minutes * 400} discharging_s=${s.minutes * 60} mean_mw=2400 peak_temp_dc=${s.peak} mean_temp_dc=380 levels_s=0,${s.minutes * 40},${s.minutes * 20},0,0,0,0 first_moderate_s=${s.minutes * 40} top_permille=300,600 samples=${rows.length} throttled_samples=0 ${frames}\n`;
+    const moderate = s.durationS ?? Math.round(duration * 2 / 3);
+    index += `start=${s.start} game=${s.game} preset=${s.preset} duration_s=${duration} energy_mwh_x10=${Math.round(duration * 20 / 3)} discharging_s=${duration} mean_mw=2400 peak_temp_dc=${s.peak} mean_temp_dc=380 levels_s=0,${moderate},${duration - moderate},0,0,0,0 first_moderate_s=${moderate} top_permille=300,600 samples=${rows.length} throttled_samples=0 ${frames}${s.format2 ? ` format=2${s.fpsNode ? ` fps_mean_x10=585 fps_node=${s.fpsNode}` : ''}` : ''}\n`;
   }
   fs.writeFileSync(path.join(dir, 'index'), index);
 }
@@ -328,7 +385,7 @@ test('sessions: thirty listed (the time printed), charts with their tables, host
     assert.equal(await page.$$eval('#sessions img', (i) => i.length), 0, 'no element from a label');
     // One session's charts: three pictures, each with a table of its numbers.
     await page.click('#session-list li:nth-child(2) button');
-    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure svg').length === 3);
+    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 3);
     assert.equal(await page.$$eval('#session-charts figure table', (t) => t.length), 3);
     assert.ok(await page.$$eval('#session-charts .mark', (m) => m.length) >= 1, 'the back-off is marked');
     assert.match(await page.$eval('#session-charts p', (p) => p.textContent), /Frames: \d+ \(3 dropped\), 57\.0 fps on average/);
@@ -336,8 +393,8 @@ test('sessions: thirty listed (the time printed), charts with their tables, host
     await page.select('#compare-game', 'com.example.game');
     assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Medians over 12 max sessions and 12 sustained sessions on this phone\.$/);
     const table = await page.$$eval('#compare-table tr', (rows) => rows.map((r) => [...r.children].map((c) => c.textContent).join('|')));
-    assert.deepEqual(table, ['preset|sessions|median fps|5th pct fps|mWh per min|min to MODERATE|peak °C',
-      'max|12|59.0|47.2|40.0|8.0 (12)|44.0', 'sustained|12|57.0|45.6|40.0|8.0 (12)|40.5']);
+    assert.deepEqual(table, ['preset|max|sustained', 'sessions|12|12', 'median fps|59.0|57.0', '5th pct fps|47.2|45.6',
+      'mWh per min|40.0|40.0', 'min to MODERATE|8.0 (12)|8.0 (12)', 'peak °C|44.0|40.5']);
     // ... too few for the other game.
     await page.select('#compare-game', 'com.tencent.ig');
     assert.match(await page.$eval('#compare-note', (p) => p.textContent), /^Too few sessions to say anything yet: each preset needs at least 3 \(max 3, sustained 3\)|^Medians over/);
@@ -363,20 +420,163 @@ test('sessions: thirty listed (the time printed), charts with their tables, host
   opened = await openPage({ apps });
   assert.equal(await opened.page.$eval('#sessions-empty', (p) => p.hidden), false);
   assert.equal(await opened.page.$eval('#compare-note', (p) => p.textContent), 'Nothing to compare yet.');
+  assert.equal(await opened.page.$eval('#compare-game', (d) => d.getClientRects().length), 0, 'an empty drop-down is drawn');
   assert.equal(await opened.page.$eval('#try-both', (b) => b.hidden), true);
   await opened.page.close();
 });
 
-test('a control program that does not answer: status unknown, the apps still listed, switches off', async () => {
-  const apps = sandbox({ list: 'com.listed.game\n', apps: [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.a.app', label: 'A' }] });
-  fs.unlinkSync(path.join(moddir, 'tessivarctl'));
+// Everything drawn inside `selector` that lies beyond the 360 px screen or is cut by a box it
+// scrolls in.
+const offScreen = (page, selector) => page.$$eval(`${selector} *`, (nodes) => nodes.filter((n) => {
+  const b = n.getBoundingClientRect();
+  if (!b.width || n.closest('.sr-only')) return false;
+  for (let up = n.parentElement; up; up = up.parentElement) if (up.scrollWidth > up.clientWidth + 1 && getComputedStyle(up).overflowX !== 'visible') return true;
+  return b.left < 0 || b.right > 360;
+}).map((n) => `${n.tagName} ${n.textContent.slice(0, 30)}`));
+
+test('charts that explain themselves at 360 px, light and dark: legend by CPUs, minutes along x, the range on y, gaps, the back-off in the legend; the whole comparison on screen', async () => {
+  const apps = sandbox({ list: 'com.example.game\n', apps: [{ name: 'com.example.game', label: 'Example Racing' }] });
+  // 20 minutes: on the charger from 5:00 to 7:00, the second cluster offline from 10:00 to 12:00,
+  // MODERATE from 13:20.
+  recordSessions([
+    { start: 1763000000, game: 'com.example.game', preset: 'sustained', minutes: 20, fps: 57, peak: 420, format2: true },
+    ...Array.from({ length: 4 }, (_, i) => ({ start: 1764000000 + i * 7200, game: 'com.example.game', preset: i % 2 ? 'max' : 'sustained', minutes: 20, fps: 55 + i, peak: 430 })),
+    { start: 1765000000, game: 'com.example.game', preset: 'max', minutes: 20, fps: 58, peak: 446, charger: [300, 420], offline: [600, 720], clusters: '0-3 4-7',
+      format2: true, fpsNode: '/sys/class/drm/sde-crtc-0/measured_fps', noFps: [900, 960] },
+  ]);
+  for (const scheme of ['light', 'dark']) {
+    const { page, record } = await openPage({ apps, scheme });
+    await page.click('#session-list li:first-child button');
+    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length >= 3);
+    const figures = await page.$$eval('#session-charts figure', (list) => list.filter((f) => f.querySelector(':scope > svg')).map((f) => {
+      const svg = f.querySelector(':scope > svg');
+      const scale = svg.getBoundingClientRect().width / svg.viewBox.baseVal.width;
+      const legend = f.querySelector('.legend');
+      const strokeOf = (e) => getComputedStyle(e).stroke;
+      return {
+        title: f.querySelector('figcaption').textContent,
+        ticks: [...svg.querySelectorAll('.x-tick')].map((t) => ({ text: t.textContent, x: Number(t.getAttribute('x')) })),
+        yLabels: [...svg.querySelectorAll('.y-label')].map((t) => t.textContent),
+        segments: [...svg.querySelectorAll('polyline.line')].map((l) => ({
+          series: l.dataset.series, stroke: strokeOf(l),
+          xs: l.getAttribute('points').trim().split(' ').map((p) => Number(p.split(',')[0])),
+        })),
+        legend: legend ? [...legend.querySelectorAll('li')].map((li) => ({
+          text: li.textContent, drawn: li.getBoundingClientRect().height > 0 && li.getBoundingClientRect().height < 24, stroke: strokeOf(li.querySelector('line')),
+        })) : [],
+        scale,
+      };
+    }));
+    const byTitle = (re) => figures.find((f) => re.test(f.title));
+    for (const f of figures) {
+      // Minutes along x: a few ticks, in order, the last with its unit; the range on y.
+      assert.ok(f.ticks.length >= 3 && f.ticks.length <= 5, `${f.title}: ${f.ticks.length} ticks`);
+      assert.ok(f.ticks.every((t, i) => /^\d+( min)?$/.test(t.text) && (!i || t.x > f.ticks[i - 1].x)), JSON.stringify(f.ticks));
+      assert.match(f.ticks.at(-1).text, / min$/);
+      assert.equal(f.yLabels.length, 2, f.title);
+      // The back-off is drawn, so it is in the legend.
+      assert.ok(f.legend.some((l) => /back-off/.test(l.text) && l.drawn), `${f.title}: ${JSON.stringify(f.legend)}`);
+    }
+    // Seconds to the picture's x, from two ticks.
+    const xAt = (f, seconds) => {
+      const [a, b] = f.ticks;
+      return a.x + ((b.x - a.x) * seconds) / ((Number.parseInt(b.text, 10) - Number.parseInt(a.text, 10)) * 60);
+    };
+    // No line across a span without samples: no two neighbouring points on either side of it.
+    const crosses = (f, series, [from, to]) => f.segments.filter((s) => s.series === series)
+      .some((s) => s.xs.some((x, i) => i && s.xs[i - 1] < xAt(f, from) && x > xAt(f, to - 5)));
+    const power = byTitle(/^Power/);
+    assert.ok(power.segments.length >= 2, 'the charger leaves a gap');
+    assert.equal(crosses(power, 'power', [300, 420]), false, 'a line across the charger');
+    const top = byTitle(/^Time at the top/);
+    assert.equal(crosses(top, 'CPUs 4-7', [600, 720]), false, 'a line across the offline cluster');
+    const within = (f, series, [from, to]) => f.segments.filter((s) => s.series === series)
+      .some((s) => s.xs.some((x) => x > xAt(f, from) && x < xAt(f, to)));
+    assert.equal(within(top, 'CPUs 0-3', [600, 720]), true, 'the other cluster carries on');
+    assert.equal(within(top, 'CPUs 4-7', [605, 720]), false, 'a point of the offline cluster');
+    // Which line is which cluster: the legend names them by CPU, in the lines' own colours.
+    const named = top.legend.filter((l) => /^CPUs /.test(l.text));
+    assert.deepEqual(named.map((l) => [l.text, l.drawn]), [['CPUs 0-3', true], ['CPUs 4-7', true]]);
+    for (const l of named) assert.equal(l.stroke, top.segments.find((s) => s.series === l.text).stroke, l.text);
+    assert.notEqual(named[0].stroke, named[1].stroke);
+    // The frame rate over time, its source named under it, a gap where no reading came.
+    const rate = byTitle(/^Frame rate/);
+    assert.ok(rate, 'no frame-rate chart');
+    assert.equal(crosses(rate, 'frame rate', [900, 960]), false, 'a line across the missing readings');
+    assert.match(await page.$eval('#session-charts figure', (f) => f.textContent), /^Frame rate \(fps\).*Source: frames the display showed/);
+    // A chart of one line has no legend entry for it, only for the mark.
+    assert.deepEqual(byTitle(/^Battery/).legend.map((l) => l.text), ['thermal back-off']);
+    assert.deepEqual(await offScreen(page, '#session-detail'), [], scheme);
+    // A phone with no frame-rate node says so, plainly.
+    await page.click('#session-list li:last-child button');
+    await page.waitForFunction(() => /this phone does not report it/.test(document.getElementById('session-charts').textContent));
+    assert.equal(await page.$$eval('#session-charts figure > svg', (l) => l.length), 3);
+    await page.click('#session-list li:first-child button');
+    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
+    // The comparison: every column on screen, nothing in a scroll box.
+    await page.select('#compare-game', 'com.example.game');
+    const cells = await page.$$eval('#compare-table th, #compare-table td', (c) => c.map((x) => x.textContent));
+    for (const h of ['median fps', '5th pct fps', 'mWh per min', 'min to MODERATE', 'peak °C']) assert.ok(cells.includes(h), h);
+    assert.deepEqual(await offScreen(page, '#sessions'), [], scheme);
+    await page.evaluate(axeSource);
+    const result = await page.evaluate(() => globalThis.axe.run(document, { resultTypes: ['violations'] }));
+    const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+    assert.deepEqual(bad.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(', ')}`), [], scheme);
+    assertClean(record);
+    await page.close();
+  }
+});
+
+test('minutes are rounded alike on the page and by tessivarctl sessions', async () => {
+  const apps = sandbox({ list: '', apps: [] });
+  const table = [[30, '30 s'], [59, '59 s'], [60, '1 min'], [89, '1 min'], [90, '2 min'], [95, '2 min'], [149, '2 min'], [3599, '60 min']];
+  recordSessions(table.map(([seconds], i) => ({ start: 1765000000 + i * 3600, game: `com.game.n${i}`, preset: 'sustained', durationS: seconds, fps: 0, peak: 400 })));
+  const printed = ctl('sessions').trim().split('\n').reverse();
   const { page } = await openPage({ apps });
-  assert.match(await page.$eval('#error', (e) => e.textContent), /^Could not read Tessivar's status: /);
-  for (const id of ['daemon', 'profile', 'boosted', 'switch']) assert.equal(await page.$eval(`#${id}`, (e) => e.textContent), 'unknown', id);
-  assert.deepEqual(await page.$$eval('input[role=switch]', (b) => b.map((x) => `${x.getAttribute('aria-label')} ${x.disabled}`)),
-    ['A (com.a.app) true', 'Listed (com.listed.game) true']);
-  assert.match(await page.$eval('input[role=switch]', (b) => b.title), /cannot be read/);
+  const shown = (await page.$$eval('#session-list li button', (b) => b.map((x) => x.textContent))).reverse();
+  table.forEach(([seconds, text], i) => {
+    assert.match(shown[i], new RegExp(`^com\\.game\\.n${i} · sustained · ${text} · `), `page, ${seconds} s`);
+    assert.match(printed[i], new RegExp(`^com\\.game\\.n${i} \\(sustained\\): ${text}, .*, MODERATE after ${text}([,;]|$)`), `tessivarctl, ${seconds} s`);
+  });
   await page.close();
+});
+
+test('a control program missing, not executable, failing or cut off before any status: everything reads "unknown", never "off"', async () => {
+  const program = path.join(moddir, 'tessivarctl');
+  const replace = (text, mode) => { fs.unlinkSync(program); fs.writeFileSync(program, text, { mode }); };
+  const cases = [
+    ['missing', () => fs.unlinkSync(program)],
+    ['not executable', () => replace('#!/bin/sh\necho "{}"\n', 0o644)],
+    ['failing', () => replace('#!/bin/sh\necho "status: cannot read the module directory" >&2\nexit 3\n', 0o755)],
+    ['cut-off JSON', (whole) => {
+      fs.writeFileSync(path.join(work, 'cut.json'), whole.slice(0, Math.floor(whole.length / 2)));
+      replace(`#!/bin/sh\ncat '${path.join(work, 'cut.json')}'\n`, 0o755);
+    }],
+  ];
+  for (const [name, breakIt] of cases) {
+    const apps = sandbox({ list: 'com.listed.game\n', apps: [{ name: 'com.listed.game', label: 'Listed' }, { name: 'com.a.app', label: 'A' }] });
+    recordSessions([{ start: 1765000000, game: 'com.listed.game', preset: 'max', minutes: 5, fps: 50, peak: 400 }]);
+    breakIt(ctl('status', '--json'));
+    const { page } = await openPage({ apps });
+    assert.match(await page.$eval('#error', (e) => e.textContent), /^Could not read Tessivar's status: ./, name);
+    for (const id of ['daemon', 'profile', 'preset', 'thermal', 'boosted', 'switch']) {
+      assert.equal(await page.$eval(`#${id}`, (e) => e.textContent), 'unknown', `${name}: ${id}`);
+    }
+    // What a screen reader hears and what is drawn: neither on nor off, and the word.
+    const heard = [];
+    const walk = (node) => {
+      if (/\(com\.(listed\.game|a\.app)\)$/.test(node.name || '')) heard.push(`${node.name} ${node.checked} ${node.disabled}`);
+      for (const child of node.children || []) walk(child);
+    };
+    walk(await page.accessibility.snapshot({ interestingOnly: false }));
+    assert.deepEqual(heard.sort(), ['A (com.a.app) mixed true', 'Listed (com.listed.game) mixed true'], name);
+    assert.deepEqual(await page.$$eval('#apps li', (rows) => rows.map((r) => r.innerText.includes('unknown'))), [true, true], name);
+    // Nothing claims there are no sessions, and no control that cannot work is offered.
+    assert.equal(await page.$eval('#sessions-empty', (p) => p.getClientRects().length), 0, name);
+    const live = await page.$$eval('button, select, input', (c) => c.filter((e) => e.getClientRects().length && !e.disabled && e.id !== 'search').map((e) => e.id || e.getAttribute('aria-label')));
+    assert.deepEqual(live, [], name);
+    await page.close();
+  }
 });
 
 test('nothing is wider than a 360 px screen', async () => {
@@ -427,6 +627,9 @@ test('without a bridge the page says so in one sentence and runs nothing', async
   await page.waitForSelector('#no-bridge:not([hidden])');
   assert.match(await page.$eval('#no-bridge', (e) => e.textContent), /^[^.]*root manager[^.]*\.$/);
   assert.equal(await page.$eval('#games', (e) => e.hidden), true);
+  // No control that cannot work: every one drawn is disabled.
+  const live = await page.$$eval('button, select, input, summary', (c) => c.filter((e) => e.getClientRects().length && !e.disabled).map((e) => e.id || e.tagName));
+  assert.deepEqual(live, []);
   assert.deepEqual(record.commands, []);
   assertClean(record);
   await page.close();
@@ -466,16 +669,24 @@ State change detected: 2 -> 1. Screen: 1, Focus: 'com.example.game'
   // The evidence for the README: a few sessions of each preset, one opened, and the comparison.
   recordSessions(Array.from({ length: 8 }, (_, i) => ({
     start: 1765000000 + i * 7200, game: 'com.example.game', preset: i % 2 ? 'max' : 'sustained',
-    minutes: 20 + i, fps: i % 2 ? 58.4 : 56.9, peak: i % 2 ? 446 : 411,
+    minutes: 20 + i, fps: i % 2 ? 58.4 : 56.9, peak: i % 2 ? 446 : 411, clusters: '0-3 4-7', charger: [480, 600], offline: [780, 900],
+    format2: true, fpsNode: '/sys/class/drm/sde-crtc-0/measured_fps', noFps: [480, 540],
   })));
   const { page } = await openPage({ apps });
   await page.click('#session-list li:nth-child(2) button');
-  await page.waitForFunction(() => document.querySelectorAll('#session-charts figure svg').length === 3);
+  await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
   await page.$eval('#session-title', (d) => d.scrollIntoView());
   await page.screenshot({ path: path.join(shots, 'session-light.png') });
-  await page.$eval('#compare-game', (d) => d.previousElementSibling.previousElementSibling.scrollIntoView());
+  await page.$eval('#compare-choice', (d) => d.previousElementSibling.scrollIntoView());
   await page.screenshot({ path: path.join(shots, 'compare-light.png') });
   await page.close();
+  // The cluster chart and its legend, dark.
+  const dark = await openPage({ apps, scheme: 'dark' });
+  await dark.page.click('#session-list li:nth-child(2) button');
+  await dark.page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
+  await dark.page.$eval('#session-charts figure:nth-of-type(3)', (d) => d.scrollIntoView());
+  await dark.page.screenshot({ path: path.join(shots, 'session-dark.png') });
+  await dark.page.close();
 });
 
 test('2,000 installed apps: the search draws only the matches; how long the page takes (printed)', async () => {
