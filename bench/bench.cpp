@@ -158,20 +158,24 @@ void report_cpu(benchmark::State& state, double cpu_start) {
         benchmark::Counter((cpu_seconds() - cpu_start) * 1e6, benchmark::Counter::kAvgIterations);
 }
 
+// One cycle of what any reader pays: start the dump command and drain it with 64 KiB reads.
+void floor_cycle() {
+    static char buf[1 << 16];
+    FILE* p = popen("dumpsys window", "r");
+    size_t total = 0;
+    ssize_t n;
+    while ((n = read(fileno(p), buf, sizeof buf)) > 0)
+        total += static_cast<size_t>(n);
+    pclose(p);
+    benchmark::DoNotOptimize(total);
+}
+
 // What any reader pays: start the dump command and drain its output with 64 KiB reads.
 void BM_Floor(benchmark::State& state) {
     use_dump(kPlacements[state.range(0)]);
-    static char buf[1 << 16];
     const double cpu_start = cpu_seconds();
-    for (auto _ : state) {
-        FILE* p = popen("dumpsys window", "r");
-        size_t total = 0;
-        ssize_t n;
-        while ((n = read(fileno(p), buf, sizeof buf)) > 0)
-            total += static_cast<size_t>(n);
-        pclose(p);
-        benchmark::DoNotOptimize(total);
-    }
+    for (auto _ : state)
+        floor_cycle();
     report_cpu(state, cpu_start);
 }
 
@@ -225,18 +229,6 @@ BENCHMARK(BM_Cycle)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(2);
-
-// One cycle of what any reader pays: start the dump command and drain it with 64 KiB reads.
-void floor_cycle() {
-    static char buf[1 << 16];
-    FILE* p = popen("dumpsys window", "r");
-    size_t total = 0;
-    ssize_t n;
-    while ((n = read(fileno(p), buf, sizeof buf)) > 0)
-        total += static_cast<size_t>(n);
-    pclose(p);
-    benchmark::DoNotOptimize(total);
-}
 
 double quantile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());

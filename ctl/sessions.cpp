@@ -67,6 +67,19 @@ void print_taken_back_json(std::string_view text) {
     printf("]");
 }
 
+// The next sample row of a session file, past lines that are none (the header, comments);
+// 0 at the end.
+int next_sample(std::string_view* rest, sample* s) {
+    while (!rest->empty()) {
+        const size_t nl = rest->find('\n');
+        const std::string_view line =
+            sub(*rest, 0, nl == std::string_view::npos ? rest->size() : nl + 1);
+        rest->remove_prefix(line.size());
+        if (parse_sample(line, s)) return 1;
+    }
+    return 0;
+}
+
 void print_summary_json(const session_line& l) {
     const session_summary& s = l.summary;
     printf("{\"start\":%lld,\"game\":", l.start);
@@ -187,12 +200,7 @@ int show(long long start) {
         print_clusters(rest);
         printf(",\"rows\":[");
         sample s;
-        for (int out = 0; !rest.empty();) {
-            const size_t nl = rest.find('\n');
-            const std::string_view line =
-                sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
-            rest.remove_prefix(line.size());
-            if (!parse_sample(line, &s)) continue;
+        for (int out = 0; next_sample(&rest, &s);) {
             // t, charging, mW, temp, level, throttled clusters' top shares
             printf("%s[%lld,%d,%lld,%.1f,%d,%d", out++ ? "," : "", s.t_ms / 1000, s.charging,
                    s.power_mw, s.temp_dc / 10.0, s.level, s.cooling);
@@ -202,12 +210,7 @@ int show(long long start) {
         }
         printf("],\"fps\":[");
         rest = std::string_view(rows_text, n > 0 ? static_cast<size_t>(n) : 0);
-        for (int out = 0; !rest.empty();) {
-            const size_t nl = rest.find('\n');
-            const std::string_view line =
-                sub(rest, 0, nl == std::string_view::npos ? rest.size() : nl + 1);
-            rest.remove_prefix(line.size());
-            if (!parse_sample(line, &s)) continue;
+        for (int out = 0; next_sample(&rest, &s);) {
             if (s.fps_x10 >= 0)
                 printf("%s%.1f", out++ ? "," : "", s.fps_x10 / 10.0);
             else
