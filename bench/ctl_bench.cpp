@@ -294,38 +294,40 @@ int main(int argc, char** argv) {
     {
         // max where the kernel swaps a governor's tunables: performance takes schedutil's
         // directory away, balanced's switch back brings it with the kernel's defaults, and the
-        // device's own values are written over them. A stand-in program does the kernel's part
-        // after each write; a phone runs no such process, so its own CPU (which each run logs)
-        // is taken out of the second figure.
+        // device's own values are written over them. A stand-in program does the kernel's part,
+        // started by tessivarctl after each write; a phone starts no such process. The same
+        // round trip with a stand-in that does nothing tells what its processes cost.
         const std::string defaults = work + "/kernel-defaults";
         mkdirs(defaults + "/schedutil");
         for (int i = 0; i < 6; ++i)
             write_file(defaults + "/schedutil/tunable" + std::to_string(i), "0\n");
         write_file(defaults + "/schedutil/up_rate_limit_us", "500\n");
         write_file(defaults + "/schedutil/down_rate_limit_us", "500\n");
-        const std::string log = work + "/kernel-standin.log";
-        setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
-        setenv("BENCH_KERNEL_LOG", log.c_str(), 1);
         setenv("TESSIVAR_KERNEL_HOOK", KERNEL_STANDIN, 1);
-        unlink(log.c_str());
         write_file(module + "/presets.txt", "* max\n");
-        double trip = 0;
-        const double over = measure("max, governors that swap their tunables:", &trip);
-        long runs = 0;
-        double standin_ms = 0;
-        if (FILE* f = fopen(log.c_str(), "r")) {
-            long us = 0;
-            while (fscanf(f, "%ld", &us) == 1) {
-                ++runs;
-                standin_ms += us / 1e3;
+        std::vector<double> swapping, idle, kernel_part;
+        for (int i = 0; i < rounds; ++i) {
+            double trip_ms[2] = {};
+            for (int turn = 0; turn < 2; ++turn) {
+                const int swap = (turn + i) % 2;
+                if (swap) {
+                    setenv("BENCH_KERNEL_DEFAULTS", defaults.c_str(), 1);
+                } else {
+                    unsetenv("BENCH_KERNEL_DEFAULTS");
+                }
+                trip_ms[swap] = process_cpu_ms(performance) + process_cpu_ms(balanced);
             }
-            fclose(f);
+            swapping.push_back(trip_ms[1]);
+            idle.push_back(trip_ms[0]);
+            kernel_part.push_back(trip_ms[1] - trip_ms[0]);
         }
-        const double per_trip = standin_ms / rounds;
+        unsetenv("BENCH_KERNEL_DEFAULTS");
         printf(
-            "             less the stand-in's own processes (%ld a round trip, %.2f ms): %.2f ms "
-            "over the floor (median)\n",
-            runs / rounds, per_trip, over - per_trip);
+            "  max where a governor switch swaps the tunables (a stand-in started after each "
+            "write): round trip %.2f ms, with a stand-in that does nothing %.2f ms; the kernel's "
+            "part, as the stand-in does it: %s ms (the rest is the stand-in's processes, which a "
+            "phone does not start)\n",
+            median(swapping), median(idle), spread_text(kernel_part).c_str());
         unsetenv("TESSIVAR_KERNEL_HOOK");
         make_device(device);
     }

@@ -1,15 +1,13 @@
 // Stands in for the kernel's side of a write, for ctl_bench: selecting a CPU governor replaces
 // the old governor's tunables directory with the new one's defaults, as cpufreq does.
 //   kernel_standin PATH VALUE     (tessivarctl's test build runs it after each write)
-// The defaults of governor G are the files of $BENCH_KERNEL_DEFAULTS/G. Each run appends its own
-// CPU time (us) to $BENCH_KERNEL_LOG, so that the benchmark can take the stand-in's processes,
-// which a phone does not run, out of the figure.
+// The defaults of governor G are the files of $BENCH_KERNEL_DEFAULTS/G; without it, it does
+// nothing (what its process alone costs).
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,21 +45,9 @@ void copy_file(const char* from, const char* to) {
     close(out);
 }
 
-void log_own_cpu() {
-    const char* log = getenv("BENCH_KERNEL_LOG");
-    if (!log) return;
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    char line[32];
-    const int n = snprintf(line, sizeof line, "%ld\n",
-                           (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L +
-                               usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    const int fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0 && write(fd, line, static_cast<size_t>(n)) != n) perror(log);
-    if (fd >= 0) close(fd);
-}
-
 void swap_tunables(const char* path, const char* governor) {
+    const char* defaults = getenv("BENCH_KERNEL_DEFAULTS");
+    if (!defaults) return;
     const char* slash = strrchr(path, '/');
     if (!slash || strcmp(slash, "/scaling_governor") != 0) return;
     char policy[PATH];
@@ -79,10 +65,9 @@ void swap_tunables(const char* path, const char* governor) {
         }
         closedir(d);
     }
-    const char* defaults = getenv("BENCH_KERNEL_DEFAULTS");
     char from_dir[PATH];
     char to_dir[PATH];
-    if (!defaults || !join(from_dir, defaults, governor) || !join(to_dir, policy, governor)) return;
+    if (!join(from_dir, defaults, governor) || !join(to_dir, policy, governor)) return;
     DIR* d = opendir(from_dir);
     if (!d) return;
     mkdir(to_dir, 0755);
@@ -100,6 +85,5 @@ void swap_tunables(const char* path, const char* governor) {
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     swap_tunables(argv[1], argv[2]);
-    log_own_cpu();
     return 0;
 }

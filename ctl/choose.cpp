@@ -19,7 +19,7 @@ namespace {
 
 char choose_buffer[64 * 1024];
 list_file choose_list = {"choose.txt", "", choose_buffer, sizeof choose_buffer, -1};
-game_list_text edited;
+game_list_text edited = {};
 session_line lines[MAX_SESSIONS];
 verdict weighed;
 
@@ -235,6 +235,21 @@ int choice_by_hand(std::string_view package) {
     }
     unlock_list(&choose_list);
     return ok;
+}
+
+void choose_trial_started(const char* package) {
+    if (!lock_list(&choose_list, "preset")) return;
+    std::string_view text;
+    const char* reason = "";
+    choose_entry entry;
+    if (read_list_file(&choose_list, &text, &reason)) {
+        choose_entry_of(text, package, &entry);
+        if (entry.kind == CHOOSE_HANDED && entry.since >= 0 && entry.since < CHOOSE_RECHECK) {
+            entry.since = CHOOSE_RECHECK;
+            write_choose(text, package, &entry);
+        }
+    }
+    unlock_list(&choose_list);
 }
 
 int choose_after_session(const char* game, char* message, size_t cap) {

@@ -14,6 +14,10 @@ int run_choose(const char* who, int on);
 // presets.txt's lock; 0 with a message on standard error when it could not be written.
 int choice_by_hand(std::string_view package);
 
+// A Try both run started by hand for `package`: if the game is handed over, the verdict of the
+// session that completes it is weighed. Called with no other list's lock held.
+void choose_trial_started(const char* package);
+
 // After a session of `game` has been summarized: the rule's step for it, if it is handed over.
 // Answers 1 with a line for the log when it did something worth saying.
 int choose_after_session(const char* game, char* message, size_t cap);

@@ -1,5 +1,7 @@
 // Text built in a fixed buffer: appends past the end are dropped and remembered, so that a
-// caller can refuse a result that did not fit instead of using a cut one.
+// caller can refuse a result that did not fit instead of using a cut one. A global of it, or of
+// a struct holding it, is defined with `= {}`: then it is zero from the start, not zeroed by code
+// that every start of the program runs (and that touches its pages).
 #ifndef TESSIVARCTL_FIXED_TEXT_H
 #define TESSIVARCTL_FIXED_TEXT_H
 

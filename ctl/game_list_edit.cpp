@@ -156,7 +156,7 @@ int remove_games(std::string_view list, const char* const* packages, int count,
 }
 
 namespace {
-game_list_text fixed_lines;  // fix's second pass
+game_list_text fixed_lines = {};  // fix's second pass
 }  // namespace
 
 int fix_games(std::string_view list, game_list_text* out) {

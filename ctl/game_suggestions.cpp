@@ -27,7 +27,7 @@ struct suggestions {
     int count;
     int cut;  // the dump passed its bound: the games after it are not named
 };
-suggestions found;
+suggestions found = {};
 
 // Runs the dump once; 0 with the reason when the phone cannot tell.
 int read_dump(std::string_view* text) {

@@ -19,7 +19,7 @@
 namespace {
 
 char list_buffer[GAME_LIST_MAX];
-game_list_text edited;
+game_list_text edited = {};
 list_file game_list = {"game.txt", "", list_buffer, sizeof list_buffer, -1};
 constexpr int MAX_NAMES = 256;
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-state_text group_text;  // one node's lines while they are recorded
+state_text group_text = {};  // one node's lines while they are recorded
 char value_buffer[VALUE_SIZE];
 
 // Whether a device file shows a table (more than one line): walt's load_map, a freq_hist. The

@@ -63,7 +63,7 @@ namespace {
 
 char shown[128];
 char prop_text[16 * 1024];
-fixed_text<16 * 1024 + 512> new_prop;
+fixed_text<16 * 1024 + 512> new_prop = {};
 
 // KernelSU keeps an override of the description (a temporary one: gone at the next boot).
 int show_through_ksud(const char* description) {

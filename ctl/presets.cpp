@@ -14,7 +14,7 @@ namespace {
 
 constexpr size_t PRESETS_MAX = 256 * 1024;
 char presets_buffer[PRESETS_MAX];
-game_list_text edited;
+game_list_text edited = {};
 list_file presets = {"presets.txt", "", presets_buffer, sizeof presets_buffer, -1};
 char trials_buffer[64 * 1024];
 list_file trials = {"trials.txt", "", trials_buffer, sizeof trials_buffer, -1};
@@ -90,6 +90,7 @@ int run_try(const char* package, int on) {
     }
     fflush(stdout);
     unlock_list(&trials);
+    if (on && status == 0) choose_trial_started(package);  // after the lock: choose.txt's first
     return status;
 }
 

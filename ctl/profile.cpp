@@ -26,13 +26,13 @@
 #include "snapshot.h"
 #include "text_view.h"
 
-profile_run run;
-state_text next_state;
+profile_run run = {};
+state_text next_state = {};
 
 namespace {
 
 char held_text[STATE_SIZE];
-preset_plan plan;
+preset_plan plan = {};
 
 int trial_left_now = -1;  // sessions left of a game trying both, -1 when it is not
 

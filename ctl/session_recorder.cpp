@@ -45,7 +45,7 @@ struct recording {
     char fps_node[96];    // the frame-rate node read with each sample, "" none
     char taken_back[256];
 };
-recording r;
+recording r = {};
 frame_counts frames_end;
 session_frames frames_of;
 char dump[512 * 1024];
@@ -87,7 +87,7 @@ long long game_uid(const char* game) {
 // The first frame-rate node that answers now: the display's (SDE, then MDSS), else FPSGO's
 // status, only while it is already on (it prints nothing when off; it is never switched on).
 void find_fps_node(char* out, size_t cap) {
-    char device[PATH_SIZE];
+    char device[64];  // the longest name above, with room for any crtc number
     char path[PATH_SIZE];
     out[0] = '\0';
     for (int i = 0; i <= MAX_CRTCS; ++i) {

@@ -17,7 +17,7 @@
 namespace {
 
 char index_text[256 * 1024];
-fixed_text<256 * 1024> next_index;
+fixed_text<256 * 1024> next_index = {};
 
 struct kept {
     long long start;

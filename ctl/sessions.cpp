@@ -158,13 +158,13 @@ void print_clusters(std::string_view rows) {
     constexpr std::string_view key = "\n# clusters ";
     const size_t at = rows.find(key);
     if (at == std::string_view::npos) return;
-    std::string_view line = rows.substr(at + key.size());
-    line = line.substr(0, line.find('\n'));
+    std::string_view line = sub(rows, at + key.size(), std::string_view::npos);
+    line = sub(line, 0, line.find('\n'));
     printf(",\"clusters\":[");
     for (int i = 0; !line.empty(); ++i) {
         const size_t space = line.find(' ');
         printf("%s", i ? "," : "");
-        write_json_string(stdout, line.substr(0, space));
+        write_json_string(stdout, sub(line, 0, space));
         line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
     }
     printf("]");

@@ -69,7 +69,7 @@ struct status_facts {
     std::string_view tail[TAIL_LINES];  // oldest first
     int tail_count;
 };
-status_facts facts;
+status_facts facts = {};
 
 // Alive means: the process holding the supervisor's lock runs this program, and the pid the
 // supervisor wrote for the daemon runs Tessivar as its child. A pid alone proves nothing.

@@ -32,9 +32,12 @@ if [ -f "$installed/presets.txt" ]; then
 fi
 # The game sessions and what is left of a "Try both": their own files only (never a link), which
 # the recorder kept within its bounds; tessivarctl reads the older formats or sets a line aside.
-if [ -f "$installed/trials.txt" ] && [ ! -L "$installed/trials.txt" ]; then
-  cp -f "$installed/trials.txt" "$MODPATH/trials.txt"
-fi
+# "Choose for me" (choose.txt) goes with them, or a preset it chose would read as set by hand.
+for file in trials.txt choose.txt; do
+  if [ -f "$installed/$file" ] && [ ! -L "$installed/$file" ]; then
+    cp -f "$installed/$file" "$MODPATH/$file"
+  fi
+done
 if [ -d "$installed/sessions" ] && [ ! -L "$installed/sessions" ]; then
   mkdir -p "$MODPATH/sessions"
   for file in "$installed/sessions/index" "$installed/sessions/"*.tsv; do

@@ -31,7 +31,7 @@ verdict too_close() {
 }
 
 std::string line_of(const choose_entry& e) {
-    game_list_text out;
+    static game_list_text out;
     set_choose_line("", "g.a", &e, &out);
     return std::string(out.view());
 }
@@ -66,7 +66,7 @@ TEST(ChooseFile, LinesReadAndWritten) {
     EXPECT_EQ(line_of({CHOOSE_HANDED, "sustained", 6, 0}), "g.a sustained 6 0\n");
     EXPECT_EQ(line_of({CHOOSE_OFF, "-", 0, 0}), "g.a off\n");
     // Replaced in place, its own line end kept; every other byte stays.
-    game_list_text out;
+    static game_list_text out;
     const choose_entry chosen{CHOOSE_HANDED, "max", 9, 0};
     ASSERT_TRUE(set_choose_line(list, "g.c", &chosen, &out));
     EXPECT_EQ(std::string(out.view()),

@@ -126,4 +126,23 @@ TEST_F(ChooseTest, AHandChoiceIsNeverOverwritten) {
         std::string::npos);
 }
 
+// A Try both run started by hand for a game already chosen for: the session that completes it
+// is weighed at once, not 20 sessions later.
+TEST_F(ChooseTest, ATryBothRunStartedByHandIsWeighedWhenItEnds) {
+    write_file(mod("presets.txt"), "com.example.game max\n");
+    write_file(mod("choose.txt"), "com.example.game max 6 3\n");
+    write_file(mod("trials.txt"), "");
+    ASSERT_EQ(ctl({"preset", "try", "com.example.game"}).status, 0);
+    EXPECT_EQ(read_file(mod("choose.txt")), "com.example.game max 6 20\n");
+    write_file(mod("trials.txt"), "com.example.game 1\n");  // its last session is next
+    start_supervisor();
+    play_one_session("sustained");
+    ASSERT_TRUE(eventually([&] {
+        return log().find(
+                   "supervisor: preset for com.example.game: sustained, chosen from 6 "
+                   "sessions\n") != std::string::npos;
+    })) << log();
+    EXPECT_EQ(read_file(mod("presets.txt")), "com.example.game sustained\n");
+}
+
 }  // namespace

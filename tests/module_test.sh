@@ -198,6 +198,7 @@ old_sessions() {
   printf '%s\n' "start=1765000000 game=com.my.own.game preset=max duration_s=600 energy_mwh_x10=3000 discharging_s=600 mean_mw=1800 peak_temp_dc=412 mean_temp_dc=380 levels_s=500,100,0,0,0,0,0 first_moderate_s=-1 top_permille=400 samples=120 throttled_samples=0 frames_known=1 frames=36000 dropped=12 fps_x100=6000 low_fps_x100=5000" \
     "start=1765003600 game=com.my.own.game preset=sustained duration_s=a-while" > "$dir/sessions/index"
   echo "com.my.own.game 4" > "$dir/trials.txt"
+  echo "com.my.own.game max 6 2" > "$dir/choose.txt"
   ln -sf /etc/passwd "$dir/sessions/1765007200-com.evil.tsv"
 }
 
@@ -217,6 +218,7 @@ test_customize() {
     expect_eq "$1: presets kept" "$(cat "$MODPATH/presets.txt")" "com.my.own.game max"
     expect_eq "$1: game mode record kept" "$(cat "$MODPATH/game_mode")" "com.my.own.game standard"
     expect_eq "$1: trials kept" "$(cat "$MODPATH/trials.txt")" "com.my.own.game 4"
+    expect_eq "$1: choices kept" "$(cat "$MODPATH/choose.txt")" "com.my.own.game max 6 2"
     expect_eq "$1: sessions kept" "$(ls "$MODPATH/sessions" | tr '\n' ' ')" "1765000000-com.my.own.game.tsv index "
     # The new version reads the old session (its figures as recorded, the new ones unknown) and
     # sets the unreadable line aside.
@@ -249,11 +251,11 @@ test_zip() {
   zip=$work/dist/Drovenmarke-$version.zip
   expect_eq "zip path" "$out" "$zip"
   expect_eq "zip entries" "$(zipinfo -1 "$zip" | sort | tr '\n' ' ')" \
-    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css webroot/suggestions.js "
+    "META-INF/com/google/android/update-binary META-INF/com/google/android/updater-script Scripts/balanced.sh Scripts/games.sh Scripts/performance.sh action.sh bin/arm64-v8a/Tessivar bin/arm64-v8a/tessivarctl bin/armeabi-v7a/Tessivar bin/armeabi-v7a/tessivarctl customize.sh game.txt module.prop service.sh uninstall.sh webroot/app.js webroot/index.html webroot/kernelsu/index.js webroot/sessions.js webroot/style.css webroot/suggestions.js webroot/verdict.js "
   local modes
   modes=$(zipinfo "$zip" | awk '/^[-d]r/ {print $1, $NF}' | sort -k2 | tr '\n' ' ')
   expect_eq "zip modes" "$modes" \
-    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css -rw-r--r-- webroot/suggestions.js "
+    "-rwxr-xr-x META-INF/com/google/android/update-binary -rw-r--r-- META-INF/com/google/android/updater-script -rwxr-xr-x Scripts/balanced.sh -rwxr-xr-x Scripts/games.sh -rwxr-xr-x Scripts/performance.sh -rwxr-xr-x action.sh -rwxr-xr-x bin/arm64-v8a/Tessivar -rwxr-xr-x bin/arm64-v8a/tessivarctl -rwxr-xr-x bin/armeabi-v7a/Tessivar -rwxr-xr-x bin/armeabi-v7a/tessivarctl -rwxr-xr-x customize.sh -rw-r--r-- game.txt -rw-r--r-- module.prop -rwxr-xr-x service.sh -rwxr-xr-x uninstall.sh -rw-r--r-- webroot/app.js -rw-r--r-- webroot/index.html -rw-r--r-- webroot/kernelsu/index.js -rw-r--r-- webroot/sessions.js -rw-r--r-- webroot/style.css -rw-r--r-- webroot/suggestions.js -rw-r--r-- webroot/verdict.js "
   expect_eq "updater-script" "$(unzip -p "$zip" META-INF/com/google/android/updater-script)" "#MAGISK"
   grep -q updateJson <(unzip -p "$zip" module.prop) && fail "updateJson without --update-url"
   stage=$work/unzipped

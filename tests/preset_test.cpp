@@ -155,6 +155,8 @@ Kernel kernel_5_10() {
     files["/defaults/schedutil/rate_limit_us"] = "10000\n";
     files["/dev/cpuctl/top-app/cpu.uclamp.min"] = "0.00\n";
     files["/dev/cpuctl/top-app/cpu.uclamp.latency_sensitive"] = "0\n";
+    // kgsl's devfreq is a class entry too: the same GPU, counted once.
+    files["/sys/class/devfreq/3d00000.qcom,kgsl-3d0"] = "->" + kKgsl;
     return {"5.10 uclamp",
             files,
             "top-app uclamp.min, rate_limit_us (policy6), GPU floor (kgsl-3d0); not on this "

@@ -209,6 +209,12 @@ TEST_F(SupervisorTest, InheritedDescriptorsAreNotPassedOn) {
     close(leak[0]);
     close(leak[1]);
     const pid_t daemon = daemon_pid();
+    // Listed once it runs the daemon and has closed what it reads at start: between the fork and
+    // the exec the child still holds the supervisor's own descriptors.
+    ASSERT_TRUE(eventually([&] {
+        return read_file(mod("tessivar.log")).find("Tessivar stand-in running") !=
+               std::string::npos;
+    }));
     const std::string dir = "/proc/" + std::to_string(daemon) + "/fd";
     std::string open_fds;
     DIR* d = opendir(dir.c_str());

@@ -6,6 +6,7 @@
 import { exec } from './kernelsu/index.js';
 import { chart, comparison, comparisonTable, sessionCharts, sessionSummary } from './sessions.js';
 import { suggestions } from './suggestions.js';
+import { verdictPanel } from './verdict.js';
 
 const DEFAULT_MODDIR = '/data/adb/modules/Drovenmarke';
 const PACKAGE = /^[A-Za-z][A-Za-z0-9_]*(\.[A-Za-z][A-Za-z0-9_]*)+$/;
@@ -196,11 +197,12 @@ function makeRow(app) {
   }
   select.addEventListener('change', () => change(select.value ? 'preset' : 'unpreset', app.name, select, select.value));
   row.select = select;
+  row.chosen = el('span', '', 'help');  // "chosen from 6 sessions" or "set by you"
   // While the game list cannot be read, the switch says so instead of passing for "off".
   const state = el('span', 'unknown', 'state');
   state.hidden = true;
   row.state = state;
-  li.append(select, state);
+  li.append(select, row.chosen, state);
   return row;
 }
 
@@ -274,6 +276,7 @@ function renderSessions() {
   $('try-both').textContent = left ? `Stop trying both (${left} session${left === 1 ? '' : 's'} left)` : 'Try both: sustained and max by turns for the next 6 sessions';
   $('try-both').dataset.game = chosen;
   $('try-both').dataset.on = left ? '1' : '';
+  verdicts.render(chosen);
 }
 
 async function showSession(s) {
@@ -343,6 +346,9 @@ function renderApps() {
       row.select.hidden = !listed.has(row.app.name);
       row.select.disabled = !status;
       if (!queued.has(row.app.name)) row.select.value = gamePresets.get(row.app.name) || '';
+      const chose = (status?.choose?.games || []).find((g) => g.game === row.app.name && g.state === 'chosen');
+      row.chosen.textContent = !listed.has(row.app.name) ? ''
+        : chose ? `chosen from ${chose.from} sessions` : gamePresets.has(row.app.name) ? 'set by you' : '';
       row.li.dataset.search = `${row.app.label}\n${row.app.name}`.toLowerCase();
     } else {
       if (row.remove) updateNotInstalled(row, listed.has(row.app.name));
@@ -416,12 +422,17 @@ const COMMANDS = {
   default: (name, preset) => `preset set default ${preset}`,
   try: (name) => `preset try ${quote(name)}`,
   untry: (name) => `preset try ${quote(name)} off`,
+  choose: (name) => `preset choose ${quote(name)}`,
+  unchoose: (name) => `preset choose ${quote(name)} off`,
+  chooseAll: () => 'preset choose all',
+  unchooseAll: () => 'preset choose all off',
 };
 const PRESETS = new Set(['sustained', 'max', 'battery']);
 function change(action, name, control, preset) {
-  if (!COMMANDS[action] || (action !== 'default' && !validPackage(name))) return;
+  const anyGame = action === 'default' || action === 'chooseAll' || action === 'unchooseAll';
+  if (!COMMANDS[action] || (!anyGame && !validPackage(name))) return;
   if ((action === 'preset' || action === 'default') && !PRESETS.has(preset)) return;
-  if (control.closest('#apps')) holdRows = true;
+  if (control.closest('#games')) holdRows = true;  // the app list, or the suggestions above it
   busy++;
   queued.set(name, (queued.get(name) || 0) + 1);
   control.setAttribute('aria-busy', 'true');
@@ -440,6 +451,10 @@ function change(action, name, control, preset) {
     else showError(`Could not change the game list: ${r.stderr.trim() || r.stdout.trim() || `status ${r.errno}`}`);
   });
 }
+
+const verdicts = verdictPanel({
+  $, el, visible, validPackage, change, labelOf, status: () => status, queued: (name) => queued.has(name),
+});
 
 const suggested = suggestions({
   $, el, deviceText, visible, validPackage, ctl, change, labelOf,

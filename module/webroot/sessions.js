@@ -87,18 +87,19 @@ function legendEntry(className, text) {
 // A line chart of series over the session's seconds, with minutes along x, the range along y,
 // the moments of thermal back-off marked, a legend for what needs one, and the same numbers in
 // a table.
-export function chart({ title, unit, series, marks = [], span, format = (v) => v, note }) {
+export function chart({ title, unit, series, marks = [], span, format = (v) => v, note, floor }) {
   const figure = el('figure', undefined, 'chart');
   const caption = el('figcaption', `${title} (${unit})`);
   const all = series.flatMap((s) => s.points.filter((p) => p[1] !== null));
   const figureId = `chart-${Math.random().toString(36).slice(2)}`;
   figure.append(caption);
   if (!all.length) {
-    figure.append(el('p', note || 'No samples.', 'help'));
+    figure.append(el('p', 'No samples.', 'help'));
+    if (note) figure.append(el('p', note, 'help'));
     return figure;
   }
   const t1 = Math.max(span || 0, ...all.map((p) => p[0]), 1);
-  let lo = Math.min(...all.map((p) => p[1]));
+  let lo = Math.min(...all.map((p) => p[1]), floor ?? Infinity);
   let hi = Math.max(...all.map((p) => p[1]));
   if (hi - lo < 1e-9) {
     lo -= 1;
@@ -175,6 +176,32 @@ function numbersTable(title, unit, series, format) {
 // A cluster by its CPUs ("0-3"), as the session recorded them.
 const clusterName = (cpus, i) => (!cpus ? `cluster ${i + 1}` : /^\d+$/.test(cpus) ? `CPU ${cpus}` : `CPUs ${cpus}`);
 
+// Where the frame rate over time came from, said under its chart.
+const FPS_SOURCES = {
+  drm: 'Source: frames the display showed (its driver\'s count); with a full-screen game in front they are close to the game\'s own.',
+  fb: 'Source: frames the display showed (its driver\'s count); with a full-screen game in front they are close to the game\'s own.',
+  fpsgo: 'Source: the game\'s own frames, from MediaTek\'s FPSGO (read only while it was already on).',
+};
+
+// The frame rate over the session, one reading per sample, where the phone reports one.
+function frameRateChart(detail, marks, span) {
+  const s = detail.summary;
+  const source = FPS_SOURCES[s.fpsSource];
+  if (!source) {
+    const figure = el('figure', undefined, 'chart');
+    figure.append(el('figcaption', 'Frame rate (fps)'), el('p', (s.format || 1) < 2
+      ? 'Frame rate over time: not recorded (the session was recorded by an older version).'
+      : 'Frame rate over time: this phone does not report it (no display or FPSGO frame counter), so only the totals above are known.', 'help'));
+    return figure;
+  }
+  const fps = Array.isArray(detail.fps) ? detail.fps : [];
+  return chart({
+    title: 'Frame rate', unit: 'fps', marks, span, format: (v) => v.toFixed(0), floor: 0,
+    series: [{ name: 'frame rate', points: detail.rows.map((r, i) => [r[0], Number.isFinite(fps[i]) ? fps[i] : null]) }],
+    note: source,
+  });
+}
+
 // One session's charts from its rows: [t, charging, mW, temp, level, cooling, top per cluster...].
 export function sessionCharts(detail) {
   const rows = detail.rows;
@@ -190,9 +217,10 @@ export function sessionCharts(detail) {
   const s = detail.summary;
   const box = el('div');
   const frames = s.frames
-    ? `Frames: ${s.frames.total} (${s.frames.dropped} dropped), ${s.frames.fps.toFixed(1)} fps on average, ${s.frames.lowFps.toFixed(1)} fps at the 5th percentile. The frame rate over time is not recorded: frames are counted at the start and the end.`
+    ? `Frames: ${s.frames.total} (${s.frames.dropped} dropped), ${s.frames.fps.toFixed(1)} fps on average, ${s.frames.lowFps.toFixed(1)} fps at the 5th percentile, counted by the system at the start and the end.${s.frames.reset ? ' The system cleared its counters during the session: these figures cover only the frames since.' : ''}`
     : 'Frames: not available on this phone (or the session was cut short).';
   box.append(el('p', frames, 'help'));
+  box.append(frameRateChart(detail, marks, span));
   box.append(chart({
     title: 'Battery temperature', unit: '°C', marks, span, format: (v) => v.toFixed(1),
     series: [{ name: 'temperature', points: rows.map((r) => [r[0], r[3] > -1000 ? r[3] : null]) }],

@@ -332,7 +332,8 @@ test('presets: a listed game\'s own, the default, and what is in force with its 
 
 // Sessions on record, as the supervisor writes them: a summary line each in sessions/index and
 // its rows in sessions/<start>-<game>.tsv. Optional: the exact duration in seconds, a span of
-// seconds on the charger, a span with the second cluster offline, the clusters' CPUs.
+// seconds on the charger, a span with the second cluster offline, the clusters' CPUs, and
+// (format2) the frame rate each sample read from `fpsNode`, none in the span `noFps`.
 function recordSessions(list) {
   const dir = path.join(moddir, 'sessions');
   fs.mkdirSync(dir, { recursive: true });
@@ -344,14 +345,15 @@ function recordSessions(list) {
     for (let t = 0; t <= duration; t += 5) {
       const hot = t >= duration * 2 / 3 ? 2 : 1;
       rows.push([t * 1000, inside(t, s.charger) ? 1 : 0, 2400 + (t % 60) * 10, 360 + Math.round(t / 12), 80, hot, 0, 500, 585000, 2,
-        t ? 300 : -1, 1800000, 1800000, t && !inside(t, s.offline) ? 600 : -1, 2400000, 2400000].join('\t'));
+        t ? 300 : -1, 1800000, 1800000, t && !inside(t, s.offline) ? 600 : -1, 2400000, 2400000,
+        ...(s.format2 ? [s.fpsNode && !inside(t, s.noFps) ? 600 - Math.round((t * t) / 12000) - (t % 20) : -1] : [])].join('\t'));
     }
     const clusters = s.clusters ? `# clusters ${s.clusters}\n` : '';
     fs.writeFileSync(path.join(dir, `${s.start}-${s.game}.tsv`), `# session ${s.start} ${s.game} ${s.preset}\n${clusters}${rows.join('\n')}\n`);
     const frames = s.fps ? `frames_known=1 frames=${Math.round(s.fps * duration)} dropped=3 fps_x100=${Math.round(s.fps * 100)} low_fps_x100=${Math.round(s.fps * 80)}`
       : 'frames_known=0 frames=0 dropped=0 fps_x100=0 low_fps_x100=0';
     const moderate = s.durationS ?? Math.round(duration * 2 / 3);
-    index += `start=${s.start} game=${s.game} preset=${s.preset} duration_s=${duration} energy_mwh_x10=${Math.round(duration * 20 / 3)} discharging_s=${duration} mean_mw=2400 peak_temp_dc=${s.peak} mean_temp_dc=380 levels_s=0,${moderate},${duration - moderate},0,0,0,0 first_moderate_s=${moderate} top_permille=300,600 samples=${rows.length} throttled_samples=0 ${frames}\n`;
+    index += `start=${s.start} game=${s.game} preset=${s.preset} duration_s=${duration} energy_mwh_x10=${Math.round(duration * 20 / 3)} discharging_s=${duration} mean_mw=2400 peak_temp_dc=${s.peak} mean_temp_dc=380 levels_s=0,${moderate},${duration - moderate},0,0,0,0 first_moderate_s=${moderate} top_permille=300,600 samples=${rows.length} throttled_samples=0 ${frames}${s.format2 ? ` format=2${s.fpsNode ? ` fps_mean_x10=585 fps_node=${s.fpsNode}` : ''}` : ''}\n`;
   }
   fs.writeFileSync(path.join(dir, 'index'), index);
 }
@@ -437,14 +439,16 @@ test('charts that explain themselves at 360 px, light and dark: legend by CPUs, 
   // 20 minutes: on the charger from 5:00 to 7:00, the second cluster offline from 10:00 to 12:00,
   // MODERATE from 13:20.
   recordSessions([
+    { start: 1763000000, game: 'com.example.game', preset: 'sustained', minutes: 20, fps: 57, peak: 420, format2: true },
     ...Array.from({ length: 4 }, (_, i) => ({ start: 1764000000 + i * 7200, game: 'com.example.game', preset: i % 2 ? 'max' : 'sustained', minutes: 20, fps: 55 + i, peak: 430 })),
-    { start: 1765000000, game: 'com.example.game', preset: 'max', minutes: 20, fps: 58, peak: 446, charger: [300, 420], offline: [600, 720], clusters: '0-3 4-7' },
+    { start: 1765000000, game: 'com.example.game', preset: 'max', minutes: 20, fps: 58, peak: 446, charger: [300, 420], offline: [600, 720], clusters: '0-3 4-7',
+      format2: true, fpsNode: '/sys/class/drm/sde-crtc-0/measured_fps', noFps: [900, 960] },
   ]);
   for (const scheme of ['light', 'dark']) {
     const { page, record } = await openPage({ apps, scheme });
     await page.click('#session-list li:first-child button');
     await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length >= 3);
-    const figures = await page.$$eval('#session-charts figure', (list) => list.map((f) => {
+    const figures = await page.$$eval('#session-charts figure', (list) => list.filter((f) => f.querySelector(':scope > svg')).map((f) => {
       const svg = f.querySelector(':scope > svg');
       const scale = svg.getBoundingClientRect().width / svg.viewBox.baseVal.width;
       const legend = f.querySelector('.legend');
@@ -495,9 +499,20 @@ test('charts that explain themselves at 360 px, light and dark: legend by CPUs, 
     assert.deepEqual(named.map((l) => [l.text, l.drawn]), [['CPUs 0-3', true], ['CPUs 4-7', true]]);
     for (const l of named) assert.equal(l.stroke, top.segments.find((s) => s.series === l.text).stroke, l.text);
     assert.notEqual(named[0].stroke, named[1].stroke);
+    // The frame rate over time, its source named under it, a gap where no reading came.
+    const rate = byTitle(/^Frame rate/);
+    assert.ok(rate, 'no frame-rate chart');
+    assert.equal(crosses(rate, 'frame rate', [900, 960]), false, 'a line across the missing readings');
+    assert.match(await page.$eval('#session-charts figure', (f) => f.textContent), /^Frame rate \(fps\).*Source: frames the display showed/);
     // A chart of one line has no legend entry for it, only for the mark.
     assert.deepEqual(byTitle(/^Battery/).legend.map((l) => l.text), ['thermal back-off']);
     assert.deepEqual(await offScreen(page, '#session-detail'), [], scheme);
+    // A phone with no frame-rate node says so, plainly.
+    await page.click('#session-list li:last-child button');
+    await page.waitForFunction(() => /this phone does not report it/.test(document.getElementById('session-charts').textContent));
+    assert.equal(await page.$$eval('#session-charts figure > svg', (l) => l.length), 3);
+    await page.click('#session-list li:first-child button');
+    await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
     // The comparison: every column on screen, nothing in a scroll box.
     await page.select('#compare-game', 'com.example.game');
     const cells = await page.$$eval('#compare-table th, #compare-table td', (c) => c.map((x) => x.textContent));
@@ -655,15 +670,23 @@ State change detected: 2 -> 1. Screen: 1, Focus: 'com.example.game'
   recordSessions(Array.from({ length: 8 }, (_, i) => ({
     start: 1765000000 + i * 7200, game: 'com.example.game', preset: i % 2 ? 'max' : 'sustained',
     minutes: 20 + i, fps: i % 2 ? 58.4 : 56.9, peak: i % 2 ? 446 : 411, clusters: '0-3 4-7', charger: [480, 600], offline: [780, 900],
+    format2: true, fpsNode: '/sys/class/drm/sde-crtc-0/measured_fps', noFps: [480, 540],
   })));
   const { page } = await openPage({ apps });
   await page.click('#session-list li:nth-child(2) button');
-  await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 3);
+  await page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
   await page.$eval('#session-title', (d) => d.scrollIntoView());
   await page.screenshot({ path: path.join(shots, 'session-light.png') });
   await page.$eval('#compare-choice', (d) => d.previousElementSibling.scrollIntoView());
   await page.screenshot({ path: path.join(shots, 'compare-light.png') });
   await page.close();
+  // The cluster chart and its legend, dark.
+  const dark = await openPage({ apps, scheme: 'dark' });
+  await dark.page.click('#session-list li:nth-child(2) button');
+  await dark.page.waitForFunction(() => document.querySelectorAll('#session-charts figure > svg').length === 4);
+  await dark.page.$eval('#session-charts figure:nth-of-type(3)', (d) => d.scrollIntoView());
+  await dark.page.screenshot({ path: path.join(shots, 'session-dark.png') });
+  await dark.page.close();
 });
 
 test('2,000 installed apps: the search draws only the matches; how long the page takes (printed)', async () => {
