@@ -323,6 +323,20 @@ TEST_F(SessionTest, NewestAndroidBypassChargingAndTheFrameRateOverTime) {
     }
 }
 
+// FPSGO switched off prints nothing: no frame-rate node, said so (and never read each sample).
+TEST_F(SessionTest, FpsgoSwitchedOffIsNoFrameRateNode) {
+    system(("mkdir -p '" + dev("/sys/kernel/fpsgo/fstb") + "'").c_str());
+    write_file(dev("/sys/kernel/fpsgo/fstb/fpsgo_status"), "");
+    start_supervisor();
+    play("com.example.game");
+    samples(1);
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    ASSERT_TRUE(eventually([&] { return exists(mod("sessions/index")); }));
+    EXPECT_NE(ctl({"sessions", "--json"}).out.find("\"fpsSource\":null"), std::string::npos);
+    EXPECT_NE(ctl({"sessions"}).out.find(", frame rate over time: not reported by this phone"),
+              std::string::npos);
+}
+
 // SIGKILL of the supervisor mid-session: the next start summarizes what the session had (its
 // frames unknown); nothing between games.
 TEST_F(SessionTest, AKilledSupervisorLeavesAReadableSession) {
