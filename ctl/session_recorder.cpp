@@ -102,7 +102,7 @@ void find_fps_node(char* out, size_t cap) {
         }
     }
     if (device_path(path, sizeof path, FPSGO_STATUS) &&
-        read_small_file(path, text, sizeof text - 1) >= 0)
+        read_small_file(path, text, sizeof text - 1) > 0)  // FPSGO off prints nothing
         snprintf(out, cap, "%s", FPSGO_STATUS);
 }
 

@@ -369,6 +369,39 @@ TEST_F(PresetTest, AKillAtAnyWriteOfAPresetIsUndoneByTheNextBalanced) {
     }
 }
 
+// SIGKILL right after each device write of a game switched to within a launch (the first
+// game's settings put back, the second game's preset applied); the balanced that follows puts
+// the device back byte for byte.
+TEST_F(PresetTest, AKillAtAnyWriteOfAGameSwitchIsUndoneByTheNextBalanced) {
+    const Kernel kernel = kernel_3_18();  // a floor, a rounded timer, a GPU, max's tunables
+    for (const char* pair : {"max sustained", "sustained max"}) {
+        const std::string first(pair, strchr(pair, ' '));
+        const std::string second(strchr(pair, ' ') + 1);
+        use(kernel);
+        write_file(mod("presets.txt"), "com.a.game " + first + "\ncom.b.game " + second + "\n");
+        const std::string before = tree();
+        for (int write = 1;; ++write) {
+            SCOPED_TRACE(std::string(pair) + ", killed after write " + std::to_string(write));
+            unlink(dev("/kill-at").c_str());
+            write_file(mod("last_change"), "boot-1\n1 com.a.game\n");
+            ASSERT_EQ(ctl_piped({"profile", "performance"}).rfind("performance: " + first, 0), 0u);
+            write_file(dev("/writes"), "0\n");
+            write_file(dev("/kill-at"), std::to_string(write) + "\n");
+            const auto run = ctl({"profile", "switch", launch_ticks(), "com.b.game"});
+            unlink(dev("/kill-at").c_str());
+            EXPECT_EQ(ctl({"profile", "balanced"}).status, 0);
+            EXPECT_EQ(tree(), before);
+            if (run.status != 128 + SIGKILL) {  // past the run's last write
+                EXPECT_NE(run.out.find("performance: " + second + " for com.b.game: "),
+                          std::string::npos)
+                    << run.out;
+                break;
+            }
+            ASSERT_LT(write, 60);
+        }
+    }
+}
+
 // The Power HAL or a thermal engine writes a knob while the game runs: its value stands, and
 // the restore says so; the rest goes back.
 TEST_F(PresetTest, AKnobChangedBySomeoneElseIsLeftAlone) {

@@ -323,6 +323,20 @@ TEST_F(SessionTest, NewestAndroidBypassChargingAndTheFrameRateOverTime) {
     }
 }
 
+// FPSGO switched off prints nothing: no frame-rate node, said so (and never read each sample).
+TEST_F(SessionTest, FpsgoSwitchedOffIsNoFrameRateNode) {
+    system(("mkdir -p '" + dev("/sys/kernel/fpsgo/fstb") + "'").c_str());
+    write_file(dev("/sys/kernel/fpsgo/fstb/fpsgo_status"), "");
+    start_supervisor();
+    play("com.example.game");
+    samples(1);
+    ASSERT_EQ(ctl({"profile", "balanced"}).status, 0);
+    ASSERT_TRUE(eventually([&] { return exists(mod("sessions/index")); }));
+    EXPECT_NE(ctl({"sessions", "--json"}).out.find("\"fpsSource\":null"), std::string::npos);
+    EXPECT_NE(ctl({"sessions"}).out.find(", frame rate over time: not reported by this phone"),
+              std::string::npos);
+}
+
 // SIGKILL of the supervisor mid-session: the next start summarizes what the session had (its
 // frames unknown); nothing between games.
 TEST_F(SessionTest, AKilledSupervisorLeavesAReadableSession) {
@@ -418,19 +432,23 @@ TEST_F(SessionTest, AGameAfterAGameGetsItsOwnPresetAndSession) {
     in_front({{1234, "com.example.game"}, {1300, "<pre-initialized>"}, {2345, "com.other.game"}});
     samples(2);  // the first game still there: its launch stays
     EXPECT_EQ(governors(), kBoostedGovernors);
-    in_front({{2345, "com.other.game"}, {2400, "com.third.game"}});
+    // The third game listed before it comes to the front: a check between the two must not
+    // see com.other.game as the one listed game there.
     write_file(mod("game.txt"), "com.example.game\ncom.other.game\ncom.third.game\n");
+    in_front({{2345, "com.other.game"}, {2400, "com.third.game"}});
     ASSERT_TRUE(eventually([&] {
         return log().find(
                    "supervisor: the game in front is not followed: more than one listed "
                    "game in front\n") != std::string::npos;
     })) << log();
     EXPECT_EQ(governors(), kBoostedGovernors);
-    EXPECT_NE(ctl({"status"})
-                  .out.find("Game in front: not followed (more than one listed game "
-                            "in front); the launch's game keeps its preset\n"),
-              std::string::npos)
-        << ctl({"status"}).out;
+    // The record status reads is written just after the log line.
+    EXPECT_TRUE(eventually([&] {
+        return ctl({"status"})
+                   .out.find(
+                       "Game in front: not followed (more than one listed game in front); the "
+                       "launch's game keeps its preset\n") != std::string::npos;
+    })) << ctl({"status"}).out;
 
     in_front({{610, "/system/bin/surfaceflinger"}, {2345, "com.other.game"}});
     ASSERT_TRUE(eventually([&] {
@@ -516,11 +534,13 @@ TEST_F(SessionTest, AKnobTakenBackIsSetAgainUntilAWriterKeepsAtIt) {
                    "time)\n") != std::string::npos;
     })) << log();
     EXPECT_EQ(read_file(uclamp), "15\n");
-    EXPECT_NE(
-        ctl({"status"})
-            .out.find("Taken back by the system and set again: top-app cpu.uclamp.min (1 time)\n"),
-        std::string::npos)
-        << ctl({"status"}).out;
+    // The record status reads is written just after the log line.
+    EXPECT_TRUE(eventually([&] {
+        return ctl({"status"})
+                   .out.find(
+                       "Taken back by the system and set again: top-app cpu.uclamp.min (1 "
+                       "time)\n") != std::string::npos;
+    })) << ctl({"status"}).out;
 
     write_file(up_rate, "100\n");  // shortened further by the system: its value stands
     write_file(gpu + "/max_freq", "320000000\n");  // a thermal cap: the floor shows cut down
@@ -539,12 +559,13 @@ TEST_F(SessionTest, AKnobTakenBackIsSetAgainUntilAWriterKeepsAtIt) {
             poll(nullptr, 0, 20);
         }
     }
-    ASSERT_TRUE(eventually([&] {
+    const bool left = eventually([&] {
         return log().find("supervisor: left to the system: top-app cpu.uclamp.min, taken back ") !=
                std::string::npos;
-    })) << log();
-    kill(writer, SIGKILL);
+    });
+    kill(writer, SIGKILL);  // before any assertion: a failed one must leave no writer running
     waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(left) << log();
     write_file(uclamp, "0.00\n");
     const size_t lines = log().size();
     samples(3);
