@@ -434,6 +434,14 @@ const offScreen = (page, selector) => page.$$eval(`${selector} *`, (nodes) => no
   return b.left < 0 || b.right > 360;
 }).map((n) => `${n.tagName} ${n.textContent.slice(0, 30)}`));
 
+// axe-core finds nothing serious or critical on the page as it is drawn now.
+async function assertAxeClean(page, scheme) {
+  await page.evaluate(axeSource);
+  const result = await page.evaluate(() => globalThis.axe.run(document, { resultTypes: ['violations'] }));
+  const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+  assert.deepEqual(bad.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(', ')}`), [], scheme);
+}
+
 test('charts that explain themselves at 360 px, light and dark: legend by CPUs, minutes along x, the range on y, gaps, the back-off in the legend; the whole comparison on screen', async () => {
   const apps = sandbox({ list: 'com.example.game\n', apps: [{ name: 'com.example.game', label: 'Example Racing' }] });
   // 20 minutes: on the charger from 5:00 to 7:00, the second cluster offline from 10:00 to 12:00,
@@ -518,10 +526,7 @@ test('charts that explain themselves at 360 px, light and dark: legend by CPUs, 
     const cells = await page.$$eval('#compare-table th, #compare-table td', (c) => c.map((x) => x.textContent));
     for (const h of ['median fps', '5th pct fps', 'mWh per min', 'min to MODERATE', 'peak °C']) assert.ok(cells.includes(h), h);
     assert.deepEqual(await offScreen(page, '#sessions'), [], scheme);
-    await page.evaluate(axeSource);
-    const result = await page.evaluate(() => globalThis.axe.run(document, { resultTypes: ['violations'] }));
-    const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
-    assert.deepEqual(bad.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(', ')}`), [], scheme);
+    await assertAxeClean(page, scheme);
     assertClean(record);
     await page.close();
   }
@@ -598,10 +603,7 @@ test('keyboard only, and no serious or critical accessibility violation', async 
   for (const scheme of ['light', 'dark']) {
     const { page, record } = await openPage({ apps, scheme });
     await page.$eval('#log-panel', (d) => { d.open = true; });
-    await page.evaluate(axeSource);
-    const result = await page.evaluate(() => globalThis.axe.run(document, { resultTypes: ['violations'] }));
-    const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
-    assert.deepEqual(bad.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(', ')}`), [], scheme);
+    await assertAxeClean(page, scheme);
     assertClean(record);
     await page.close();
   }
